@@ -1,0 +1,79 @@
+// The FTP client's framing and result parsing as pure functions over bytes: where a reply line
+// ends, whether a line is the last of a reply, what a 227, 213 or 257 reply says, and how a
+// received listing block falls into display lines. They own no I/O and no state, so the engine
+// only ever sees whole lines and whole values. Any thread may call them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace ftp {
+
+enum class ParseResult {
+    Complete,  // a whole item was found
+    NeedMore,  // the bytes so far are a valid beginning; wait for more
+    Bad,       // the bytes can never form a valid item
+};
+
+// Where the first reply line of a receive buffer ends.
+struct ReplyLineSplit {
+    ParseResult Result = ParseResult::NeedMore;
+    std::string_view Line;  // the line without its terminator and without trailing CR/LF bytes
+    std::size_t Consumed = 0;  // bytes to drop from the front of the buffer: line plus terminator
+};
+
+// Finds the first line of `buffered`. With `acceptLF` a line ends at the first LF, otherwise at
+// the first CR LF pair. When no line end is there yet but the buffer already holds `capacity`
+// bytes, the whole buffer is delivered as one line, so that an over-long line cannot stall the
+// reader; a CR at the very end is then kept back in case its LF is still on the way.
+ReplyLineSplit SplitReplyLine(std::string_view buffered, bool acceptLF, std::size_t capacity);
+
+// What a reply line is to the reader.
+struct ReplyLineClass {
+    bool HasCode = false;  // the line starts with a decimal digit
+    bool IsFinal = false;  // ... and the character after its leading number is not '-'
+    int Code = 0;          // the leading number (saturated to the int range); 0 without one
+};
+
+ReplyLineClass ClassifyReplyLine(std::string_view line);
+
+// The data port announced by a "227 ... (h1,h2,h3,h4,p1,p2)" reply. The address part is read
+// past and never used: the data connection goes to the control connection's peer. Bad when a
+// separator is missing or a port byte is not a number from 0 to 255.
+struct PasvReplyParse {
+    ParseResult Result = ParseResult::Bad;
+    std::uint16_t Port = 0;
+};
+
+PasvReplyParse ParsePasvReply(std::string_view reply);
+
+// The number after the reply code of a 213 reply ("213 1048576"). Bad when there is no number or
+// it does not fit in 64 bits.
+struct SizeReplyParse {
+    ParseResult Result = ParseResult::Bad;
+    std::int64_t Size = 0;
+};
+
+SizeReplyParse ParseSizeReply(std::string_view reply);
+
+// The directory quoted after the reply code ("257 \"/a \"\"b\"\"\" created" gives `/a "b"`): a
+// doubled quote stands for one, and an unterminated name runs to the end of the line. Empty when
+// the text after the code does not start with a quote.
+std::string ParseReplyDirName(std::string_view reply);
+
+// Cuts one received block into display lines: a line ends at CR or LF and the run of CR and LF
+// bytes after it is skipped; a line cut by the end of the block is delivered as it stands.
+void SplitDisplayLines(std::string_view block, const std::function<void(std::string_view)>& emit);
+
+// "PORT a1,a2,a3,a4,p1,p2" for a data port listening on `port`. `localAddress` is the control
+// connection's local IPv4 address in host order; when the control connection goes to 127.0.0.1
+// the address part is 127,0,0,1 whatever the local interface is.
+std::string FormatPortCommand(std::uint32_t localAddress, std::uint16_t port, bool peerIsLoopback);
+
+// "N bytes received/sent in S seconds (R Bytes/sec)"; the rate part only when time has passed.
+std::string TransferSummary(std::int64_t bytes, std::int64_t elapsedMs);
+
+}  // namespace ftp
