@@ -1,0 +1,379 @@
+// The asynchronous IPv4 socket component: TCustomWSocket and its layers down to TWSocket. A socket
+// never blocks its thread on the network; every operation returns at once and its completion
+// arrives later as an event, fired from the event loop the component was given. Owns its
+// descriptor, its notification object, its send queue and its name lookups. Loop thread only:
+// create, use and destroy it on the thread that runs the loop.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <list>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "net/WSockbuf.h"
+#include "platform/EventLoop.h"
+#include "platform/NotificationObject.h"
+#include "platform/TObject.h"
+
+namespace platform {
+class AsyncSelect;
+class Resolver;
+}  // namespace platform
+
+using TSocket = int;
+constexpr TSocket INVALID_SOCKET = -1;
+constexpr int SOCKET_ERROR = -1;
+
+enum TSocketState {
+    wsInvalidState,
+    wsOpened,
+    wsBound,
+    wsConnecting,
+    wsConnected,
+    wsAccepting,
+    wsListening,
+    wsClosed,
+};
+
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
+enum TSocksAuthentication { socksNoAuthentication, socksAuthenticateUsercode };
+enum TSocksAuthState { socksAuthBegun, socksAuthAccepted, socksAuthRejected, socksAuthSkipped };
+
+// The messages of a socket's notification object.
+enum : unsigned {
+    kWmAsyncSelect = 0x401,         // readiness: wParam = descriptor, lParam = events | error << 16
+    kWmAsyncGetHostByName = 0x402,  // forward lookup done: wParam = lookup handle, error << 16
+    kWmAsyncGetHostByAddr = 0x403,  // reverse lookup done: the same
+    kWmCloseDelayed = 0x404,        // CloseLater
+    kWmWSocketRelease = 0x405,      // ReleaseLater
+    kWmTriggerException = 0x406,    // test hook: raises "Test exception in WSocket"
+    kWmTriggerDataAvailable = 0x414,  // line-mode re-delivery
+};
+
+// Raised by the socket component when no OnError handler is assigned.
+class ESocketException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TCustomWSocket;
+
+using TDataAvailable = std::function<void(TCustomWSocket* Sender, std::uint16_t Error)>;
+using TDataSent = std::function<void(TCustomWSocket* Sender, std::uint16_t Error)>;
+using TSendData = std::function<void(TCustomWSocket* Sender, int BytesSent)>;
+using TSessionClosed = std::function<void(TCustomWSocket* Sender, std::uint16_t Error)>;
+using TSessionAvailable = std::function<void(TCustomWSocket* Sender, std::uint16_t Error)>;
+using TSessionConnected = std::function<void(TCustomWSocket* Sender, std::uint16_t Error)>;
+using TChangeState =
+    std::function<void(TCustomWSocket* Sender, TSocketState OldState, TSocketState NewState)>;
+using TDnsLookupDone = std::function<void(TCustomWSocket* Sender, std::uint16_t Error)>;
+using TBgExceptionEvent =
+    std::function<void(TObject* Sender, const std::exception& E, bool& CanClose)>;
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+using TSocksErrorEvent = std::function<void(TCustomWSocket* Sender, int Error, const std::string& Msg)>;
+using TSocksAuthStateEvent = std::function<void(TCustomWSocket* Sender, TSocksAuthState AuthState)>;
+
+// --- Name, port and protocol resolution, error texts -------------------------------------------
+// Synchronous; each raises ESocketException on failure.
+
+// Protocol number of a name ("tcp") or number text.
+int WSocketResolveProto(const std::string& sProto);
+// Port number in host order of a service name ("ftp") or number text, for the protocol given.
+std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto);
+// IPv4 address in network order of a dotted address or a host name (looked up synchronously).
+std::uint32_t WSocketResolveHost(const std::string& InAddr);
+// True for a dotted IPv4 address: four decimal numbers up to 255, blanks allowed around it.
+bool IsDottedAddress(const std::string& Addr);
+// The text for a socket error number.
+std::string SocketErrorDescription(int ErrCode);
+
+// Byte-order helpers and the socket option query the FTP client uses directly.
+std::uint32_t WSocketHtonl(std::uint32_t v);
+std::uint32_t WSocketNtohl(std::uint32_t v);
+std::uint16_t WSocketHtons(std::uint16_t v);
+std::uint16_t WSocketNtohs(std::uint16_t v);
+// 0 on success, SOCKET_ERROR otherwise.
+int WSocketGetSockOpt(TSocket s, int level, int optname, void* optval, int* optlen);
+
+// --- TCustomWSocket ------------------------------------------------------------------------------
+
+class TCustomWSocket : public TObject {
+public:
+    explicit TCustomWSocket(platform::EventLoop& loop);
+    ~TCustomWSocket() override;
+    TCustomWSocket(const TCustomWSocket&) = delete;
+    TCustomWSocket& operator=(const TCustomWSocket&) = delete;
+
+    platform::EventLoop& Loop() const { return loop_; }
+
+    // Properties. Addr, Port, Proto, LocalAddr and LocalPort may change only while wsClosed.
+    const std::string& Addr() const { return addrStr_; }
+    void SetAddr(const std::string& value);
+    const std::string& Port() const { return portStr_; }
+    virtual void SetPort(const std::string& value);
+    const std::string& Proto() const { return protoStr_; }
+    virtual void SetProto(const std::string& value);
+    const std::string& LocalAddr() const { return localAddr_; }
+    void SetLocalAddr(const std::string& value);
+    const std::string& LocalPort() const { return localPortStr_; }
+    void SetLocalPort(const std::string& value);
+    // "error" unless connected.
+    virtual std::string PeerAddr();
+    virtual std::string PeerPort();
+    const std::string& DnsResult() const { return dnsResult_; }
+    const std::vector<std::string>& DnsResultList() const { return dnsResultList_; }
+    TSocketState State() const { return state_; }
+    TSocket HSocket() const { return hSocket_; }
+    // Bytes received by Receive/ReceiveFrom since the last close.
+    long long ReadCount() const { return readCount_; }
+    // Bytes that can be read now; -1 (reported) when the query fails.
+    virtual int RcvdCount();
+    int LastError() const { return lastError_; }
+    bool MultiThreaded() const { return multiThreaded_; }
+    void SetMultiThreaded(bool value) { multiThreaded_ = value; }
+    // Seconds FlushSendQueue and DrainUntilClosed wait at most; 0 or less waits without limit.
+    int FlushTimeout() const { return flushTimeout_; }
+    void SetFlushTimeout(int value) { flushTimeout_ = value; }
+    TSocketSendFlags SendFlags();
+    void SetSendFlags(TSocketSendFlags value);
+    TSocketLingerOnOff LingerOnOff() const { return lingerOnOff_; }
+    void SetLingerOnOff(TSocketLingerOnOff value) { lingerOnOff_ = value; }
+    int LingerTimeout() const { return lingerTimeout_; }
+    void SetLingerTimeout(int value) { lingerTimeout_ = value; }
+    // Size of each new send-queue block.
+    int BufSize() const { return sendBlockSize_; }
+    void SetBufSize(int value) { sendBlockSize_ = value > 0 ? value : TBuffer::kDefaultSize; }
+    // Number of blocks in the send queue (a drained queue keeps one empty block for reuse).
+    int SendQueueBlocks() const { return static_cast<int>(bufList_.size()); }
+    // Bytes queued and not yet handed to the platform.
+    long long BufferedByteCount() const;
+    bool AllSent() const { return allSent_; }
+    // Set when a wait of this component met the loop's quit flag.
+    bool Terminated() const { return terminated_; }
+
+    // Operations.
+    virtual void Connect();
+    virtual void Close();
+    // Posts a close that runs later from the loop.
+    virtual void CloseLater();
+    // Posts the destruction of the component, to run later from the loop. The component must
+    // have been created with new and be owned by nobody else.
+    virtual void ReleaseLater();
+    virtual void Abort();
+    // Sends what is queued, waiting in the loop (at most FlushTimeout seconds) until it is gone.
+    virtual void FlushSendQueue();
+    virtual void DrainUntilClosed();
+    virtual void Listen();
+    virtual TSocket Accept();
+    virtual void Dup(TSocket NewHSocket);
+    // Reads at most BufferSize bytes straight into Buffer: >0 bytes read, 0 the peer closed,
+    // -1 error (LastError; 10035 when nothing is waiting).
+    virtual int Receive(void* Buffer, int BufferSize);
+    virtual std::string ReceiveText();
+    virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
+    // Queues the bytes and sends what the platform takes at once; returns Len, or -1 when not
+    // connected (reported as error 10057, "Send").
+    virtual int Send(const void* Data, int Len);
+    virtual int SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len);
+    virtual int SendText(const std::string& Str);
+    virtual void StartDnsLookup(const std::string& HostName);
+    virtual void StartReverseLookup(const std::string& HostAddr);
+    virtual void CancelLookup();
+    // 0 on success, SOCKET_ERROR otherwise (the peer's only while connected).
+    virtual int GetPeerSocketAddress(sockaddr_in& Addr, int& AddrLen);
+    virtual int GetLocalSocketAddress(sockaddr_in& Addr, int& AddrLen);
+    virtual std::string GetLocalPortText();
+    virtual void Shutdown(int How);
+    virtual void PauseNotifications();
+    virtual void ResumeNotifications();
+    // Handles what the loop has ready now, without blocking.
+    virtual void ProcessPendingMessages();
+
+    // Events; each fires only when assigned.
+    TSessionAvailable OnSessionAvailable;
+    TSessionConnected OnSessionConnected;
+    TSessionClosed OnSessionClosed;
+    TChangeState OnChangeState;
+    TDataAvailable OnDataAvailable;
+    TDataSent OnDataSent;
+    TSendData OnSendData;
+    TNotifyEvent OnLineTooLong;
+    TDnsLookupDone OnDnsLookupDone;
+    TNotifyEvent OnError;
+    TBgExceptionEvent OnBgException;
+
+protected:
+    virtual void HandleNotification(unsigned Msg, std::uintptr_t WParam, std::intptr_t LParam);
+    virtual void ResetToDefaults();
+    virtual void InternalClose(bool bShut, std::uint16_t Error);
+    virtual void BindLocal();
+    virtual int RawSend(const void* Data, int Len);
+    virtual void RaiseSocketError(const std::string& Msg);
+    // The platform's last error number n is reported as "Error n in function <label>".
+    void ReportSocketError(const std::string& sockfunc);
+    void ReportSocketError(const std::string& sockfunc, int error);
+    virtual void HandleBackgroundException(const std::exception& E);
+
+    // Triggers. TriggerDataAvailable returns whether a handler was assigned.
+    virtual bool TriggerDataAvailable(std::uint16_t Error);
+    virtual void TriggerSessionAvailable(std::uint16_t Error);
+    virtual void TriggerSessionConnected(std::uint16_t Error);
+    virtual void TriggerSessionClosed(std::uint16_t Error);
+    virtual void TriggerDataSent(std::uint16_t Error);
+    virtual void TriggerChangeState(TSocketState OldState, TSocketState NewState);
+    virtual void TriggerDNSLookupDone(std::uint16_t Error);
+    virtual void TriggerError();
+
+    virtual int RawReceive(void* Buffer, int BufferSize);
+    virtual int RawReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
+
+    void ChangeState(TSocketState NewState);
+    void ApplyLinger();
+    void TryToSend();
+    void ClearSendQueue();
+    void ReceiveLoop(std::uint16_t Error);
+    bool Destroying() const { return destroying_; }
+
+    platform::NotificationObject& Notification() { return *notification_; }
+
+private:
+    void HandleSelect(std::uintptr_t fd, unsigned events, unsigned error);
+    void HandleLookupDone(std::uintptr_t handle, unsigned error);
+    void QueueSendData(const void* Data, int Len);
+    void Select(unsigned mask);
+    void Unselect();
+    // Blocks in the loop until something happens or the deadline passes; false when the loop
+    // quit (the terminated flag is then set) or the deadline passed.
+    bool WaitForEvents(platform::EventLoop::Clock::time_point deadline);
+    platform::EventLoop::Clock::time_point FlushDeadline() const;
+    void ResolveForConnect(const std::string& where);
+    void CloseHandleQuietly();
+
+    platform::EventLoop& loop_;
+    std::unique_ptr<platform::NotificationObject> notification_;
+    std::unique_ptr<platform::AsyncSelect> select_;
+    std::unique_ptr<platform::Resolver> resolver_;
+
+    std::string dnsResult_;
+    std::vector<std::string> dnsResultList_;
+    TSocket acceptedHSocket_ = INVALID_SOCKET;
+    std::list<std::unique_ptr<TBuffer>> bufList_;
+    int sendBlockSize_ = TBuffer::kDefaultSize;
+    int sendFlags_ = 0;
+    bool allSent_ = true;
+    int lastError_ = 0;
+    std::uintptr_t lookupHandle_ = 0;
+    unsigned lookupMessage_ = 0;
+    TSocket hSocket_ = INVALID_SOCKET;
+    std::string addrStr_;
+    bool addrAssigned_ = false;
+    bool addrResolved_ = false;
+    int addrFormat_ = AF_INET;
+    int proto_ = 6;
+    bool protoAssigned_ = true;
+    bool protoResolved_ = false;
+    bool localPortResolved_ = false;
+    std::string protoStr_ = "tcp";
+    std::string portStr_;
+    bool portAssigned_ = false;
+    bool portResolved_ = false;
+    std::uint16_t portNum_ = 0;
+    std::string localPortStr_ = "0";
+    std::uint16_t localPortNum_ = 0;
+    std::string localAddr_ = "0.0.0.0";
+    int type_ = 1;  // 1 stream, 2 datagram
+    TSocketLingerOnOff lingerOnOff_ = wsLingerOn;
+    int lingerTimeout_ = 0;
+    long long readCount_ = 0;
+    bool paused_ = false;
+    bool closeInvoked_ = false;
+    int flushTimeout_ = 60;
+    bool multiThreaded_ = false;
+    TSocketState state_ = wsClosed;
+    bool terminated_ = false;
+    bool destroying_ = false;
+    sockaddr_in sin_{};
+    // Reads made by the owner during one pass of the receive loop; a pass that reads nothing
+    // ends the loop.
+    long receivesThisPass_ = 0;
+};
+
+// --- The layers between the core and TWSocket ---------------------------------------------------
+
+// The SOCKS 4/4A/5 client layer. Its settings are kept; connecting through the proxy comes with
+// the SOCKS task, until then every connection goes direct.
+class TCustomSocksWSocket : public TCustomWSocket {
+public:
+    explicit TCustomSocksWSocket(platform::EventLoop& loop);
+
+    const std::string& SocksServer() const { return socksServer_; }
+    virtual void SetSocksServer(const std::string& value);
+    const std::string& SocksPort() const { return socksPort_; }
+    virtual void SetSocksPort(const std::string& value);
+    const std::string& SocksLevel() const { return socksLevel_; }
+    void SetSocksLevel(const std::string& value);
+    const std::string& SocksUsercode() const { return socksUsercode_; }
+    void SetSocksUsercode(const std::string& value) { socksUsercode_ = value; }
+    const std::string& SocksPassword() const { return socksPassword_; }
+    void SetSocksPassword(const std::string& value) { socksPassword_ = value; }
+    TSocksAuthentication SocksAuthentication() const { return socksAuthentication_; }
+    void SetSocksAuthentication(TSocksAuthentication value) { socksAuthentication_ = value; }
+
+    TSocksErrorEvent OnSocksError;
+    TSessionConnected OnSocksConnected;
+    TSocksAuthStateEvent OnSocksAuthState;
+
+protected:
+    void ResetToDefaults() override;
+
+private:
+    std::string socksServer_;
+    std::string socksLevel_ = "5";
+    std::string socksPort_;
+    bool socksPortAssigned_ = false;
+    bool socksServerAssigned_ = false;
+    std::string socksUsercode_;
+    std::string socksPassword_;
+    TSocksAuthentication socksAuthentication_ = socksNoAuthentication;
+};
+
+// The line-mode layer. Its settings are kept; cutting lines comes with the line-mode task, until
+// then data passes through as received.
+class TCustomLineWSocket : public TCustomSocksWSocket {
+public:
+    explicit TCustomLineWSocket(platform::EventLoop& loop);
+
+    bool LineMode() const { return lineMode_; }
+    virtual void SetLineMode(bool value) { lineMode_ = value; }
+    const std::string& LineEnd() const { return lineEnd_; }
+    void SetLineEnd(const std::string& value) { lineEnd_ = value; }
+    bool LineEcho() const { return lineEcho_; }
+    void SetLineEcho(bool value) { lineEcho_ = value; }
+    bool LineEdit() const { return lineEdit_; }
+    void SetLineEdit(bool value) { lineEdit_ = value; }
+
+private:
+    std::string lineEnd_ = "\r\n";
+    bool lineMode_ = false;
+    bool lineEcho_ = false;
+    bool lineEdit_ = false;
+};
+
+// The synchronous-wait layer.
+class TCustomSyncWSocket : public TCustomLineWSocket {
+public:
+    explicit TCustomSyncWSocket(platform::EventLoop& loop);
+};
+
+// The socket the program creates.
+class TWSocket : public TCustomSyncWSocket {
+public:
+    explicit TWSocket(platform::EventLoop& loop);
+};
