@@ -1,0 +1,32 @@
+// The program's own pictures, drawn in code: the six 20 x 20 pictures of the product tree, the
+// maker's logo and the header art. Each call paints a fresh pixmap; call from the GUI thread
+// once a QGuiApplication exists.
+#pragma once
+
+#include <QColor>
+#include <QPixmap>
+
+namespace mirelo_app {
+
+// The tree's image numbers; the values are the positions in the image list.
+enum TImagemArvore : int {
+    imgFormulario = 0,
+    imgComponenteMarcado = 1,
+    imgComponenteDesmarcado = 2,
+    imgInstalacaoFechada = 3,
+    imgInstalacaoAberta = 4,
+    imgComponenteFixo = 5,
+};
+inline constexpr int kImagensArvore = 6;
+inline constexpr int kLadoImagemArvore = 20;
+
+// The header's dark blue, shared by the header, the help-desk strip and the tree's text.
+inline const QColor kAzulCabecalho{0x31, 0x65, 0x9B};
+
+QPixmap ImagemArvore(int indice);
+QPixmap Logotipo();                        // 64 x 64
+QPixmap ArteCabecalho(int largura, int altura);
+QPixmap ImagemCancelar();                  // 16 x 16, the toolbar's image 1
+QPixmap ImagemSair();                      // 16 x 16, the exit tool button
+
+}  // namespace mirelo_app
