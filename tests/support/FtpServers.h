@@ -1,0 +1,86 @@
+// Real FTP servers for the tests and benchmarks, each run as a child process on a free loopback
+// port and killed with everything it started when the object goes. Construction returns only
+// once the server accepts connections and throws std::runtime_error when it cannot start.
+// Use from one thread.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class TempDir;
+
+// A child process in its own process group: stdin is a pipe whose closing tells it to go, stdout
+// and stderr are pipes read by the launcher.
+class ServerProcess {
+public:
+    explicit ServerProcess(const std::vector<std::string>& argv);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    // Reads standard output up to the first line end; false when the process ended first or
+    // `timeoutMs` passed.
+    bool ReadLine(std::string& line, int timeoutMs);
+    // Waits up to `timeoutMs` for output on stderr or for the process to end; returns true once
+    // the process has ended (its stderr text is then in `errors`).
+    bool WaitForExit(int timeoutMs, std::string& errors);
+
+private:
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+    int stdout_ = -1;
+    int stderr_ = -1;
+    std::string pending_;
+};
+
+// pyftpdlib on Debian's /usr/bin/python3: the anonymous account (unless turned off) and the
+// given accounts, all with full rights on Root.
+class PyFtpdServer {
+public:
+    struct Options {
+        std::string Root;  // the folder served
+        std::vector<std::pair<std::string, std::string>> Accounts;  // user name, password
+        bool Anonymous = true;
+        double ReplyDelaySeconds = 0;  // every reply after the greeting is held back this long
+    };
+
+    explicit PyFtpdServer(const Options& options);
+    std::uint16_t Port() const { return port_; }
+
+private:
+    std::unique_ptr<ServerProcess> process_;
+    std::uint16_t port_ = 0;
+};
+
+// vsftpd in standalone mode (background=NO) with its own configuration on a free port, passive
+// ports in a range of its own, anonymous log-on only. Needs root: check CanRun first and skip
+// with its reason otherwise. Root is made world-readable and must not be writable by the ftp
+// account (vsftpd refuses a writable chroot); uploads go to Root + "incoming/", which the
+// launcher creates for the ftp account.
+class VsftpdServer {
+public:
+    static bool CanRun(std::string& reason);
+
+    explicit VsftpdServer(const std::string& root);
+    ~VsftpdServer();
+    std::uint16_t Port() const { return port_; }
+
+private:
+    std::unique_ptr<TempDir> configDir_;
+    std::unique_ptr<ServerProcess> process_;
+    std::uint16_t port_ = 0;
+};
+
+// A TCP port on 127.0.0.1 that nothing listens on at the moment of the call.
+std::uint16_t FreeLoopbackPort();
+
+// True when a TCP connection to 127.0.0.1:port succeeds within `timeoutMs`.
+bool LoopbackPortAccepts(std::uint16_t port, int timeoutMs);
+
+// The folder of the source tree's tests/support (from MIRELO_SOURCE_DIR, else this file's place).
+std::string TestSupportDir();

@@ -1,0 +1,72 @@
+#!/usr/bin/python3
+"""A throwaway FTP server (pyftpdlib) for the tests and benchmarks.
+
+Listens on 127.0.0.1 on a port the system picks, serves one folder with full rights to the
+anonymous account and to any NAME:PASSWORD accounts given, and prints the port on its first line
+of standard output once it accepts connections. It exits when its standard input reaches end of
+file, so it never outlives the test that started it.
+"""
+import argparse
+import logging
+import os
+import sys
+import threading
+import time
+import warnings
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+ALL_RIGHTS = "elradfmwMT"
+
+
+def exit_when_parent_goes():
+    try:
+        while sys.stdin.buffer.read(4096):
+            pass
+    finally:
+        os._exit(0)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--root", required=True, help="folder to serve")
+    parser.add_argument("--user", action="append", default=[], help="NAME:PASSWORD account")
+    parser.add_argument("--no-anonymous", action="store_true", help="refuse the anonymous account")
+    parser.add_argument("--reply-delay", type=float, default=0.0,
+                        help="seconds to hold back every reply after the greeting")
+    args = parser.parse_args()
+
+    logging.basicConfig(level=logging.ERROR)
+    authorizer = DummyAuthorizer()
+    # Full rights for the anonymous account are the point here, not an accident.
+    warnings.simplefilter("ignore", RuntimeWarning)
+    if not args.no_anonymous:
+        authorizer.add_anonymous(args.root, perm=ALL_RIGHTS)
+    for account in args.user:
+        name, _, password = account.partition(":")
+        authorizer.add_user(name, password, args.root, perm=ALL_RIGHTS)
+
+    delay = args.reply_delay
+
+    class Handler(FTPHandler):
+        banner = "pyftpdlib test server ready."
+
+        def respond(self, resp, logfun=logging.debug):
+            # Only the greeting goes out at once, so a client can connect and then wait.
+            if delay > 0 and not resp.startswith("220"):
+                time.sleep(delay)
+            super().respond(resp, logfun)
+
+    Handler.authorizer = authorizer
+    Handler.permit_foreign_addresses = False
+
+    server = FTPServer(("127.0.0.1", 0), Handler)
+    print(server.socket.getsockname()[1], flush=True)
+    threading.Thread(target=exit_when_parent_goes, daemon=True).start()
+    server.serve_forever(handle_exit=True)
+
+
+if __name__ == "__main__":
+    main()
