@@ -1,0 +1,14 @@
+// The one QApplication of a widget test program, created on first use (offscreen: the test
+// runner sets QT_QPA_PLATFORM). Main thread only.
+#pragma once
+
+#include <QApplication>
+
+inline QApplication& QtTestApp()
+{
+    static int argc = 1;
+    static char name[] = "test_download";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
