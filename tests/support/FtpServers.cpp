@@ -202,6 +202,10 @@ PyFtpdServer::PyFtpdServer(const Options& options) {
         argv.push_back("--reply-delay");
         argv.push_back(std::to_string(options.ReplyDelaySeconds));
     }
+    if (!options.LogFile.empty()) {
+        argv.push_back("--log");
+        argv.push_back(options.LogFile);
+    }
     process_ = std::make_unique<ServerProcess>(argv);
     // The script prints its port once it is listening, so no probing is needed.
     std::string line;

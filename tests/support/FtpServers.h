@@ -47,6 +47,9 @@ public:
         std::vector<std::pair<std::string, std::string>> Accounts;  // user name, password
         bool Anonymous = true;
         double ReplyDelaySeconds = 0;  // every reply after the greeting is held back this long
+        // When set, one line per command received is appended to this file, flushed per line:
+        // "127.0.0.1:PORT-[USER] RETR /pub/x.exe" (paths absolute, the password hidden).
+        std::string LogFile;
     };
 
     explicit PyFtpdServer(const Options& options);

@@ -29,6 +29,22 @@ def exit_when_parent_goes():
         os._exit(0)
 
 
+PATH_COMMANDS = {"RETR", "STOR", "APPE", "STOU", "SIZE", "MDTM", "CWD", "DELE", "MKD", "RMD",
+                 "RNFR", "RNTO", "LIST", "NLST", "MLSD", "MLST"}
+
+
+def logged_command(handler, cmd, arg):
+    """The command as the log shows it: paths made absolute, the password hidden."""
+    if cmd == "PASS":
+        return "PASS ****"
+    if cmd in PATH_COMMANDS and handler.fs is not None:
+        try:
+            arg = handler.fs.ftpnorm(arg or handler.fs.cwd)
+        except Exception:
+            pass
+    return ("%s %s" % (cmd, arg)).rstrip()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--root", required=True, help="folder to serve")
@@ -36,6 +52,7 @@ def main():
     parser.add_argument("--no-anonymous", action="store_true", help="refuse the anonymous account")
     parser.add_argument("--reply-delay", type=float, default=0.0,
                         help="seconds to hold back every reply after the greeting")
+    parser.add_argument("--log", help="file to which one line per received command is appended")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR)
@@ -49,6 +66,7 @@ def main():
         authorizer.add_user(name, password, args.root, perm=ALL_RIGHTS)
 
     delay = args.reply_delay
+    log = open(args.log, "a", buffering=1) if args.log else None
 
     class Handler(FTPHandler):
         banner = "pyftpdlib test server ready."
@@ -58,6 +76,12 @@ def main():
             if delay > 0 and not resp.startswith("220"):
                 time.sleep(delay)
             super().respond(resp, logfun)
+
+        def pre_process_command(self, line, cmd, arg):
+            if log is not None:
+                log.write("%s:%s-[%s] %s\n" % (self.remote_ip, self.remote_port, self.username or "",
+                                                 logged_command(self, cmd, arg)))
+            super().pre_process_command(line, cmd, arg)
 
     Handler.authorizer = authorizer
     Handler.permit_foreign_addresses = False
