@@ -245,7 +245,7 @@ protected:
 
 private:
     void HandleSelect(std::uintptr_t fd, unsigned events, unsigned error);
-    void HandleLookupDone(std::uintptr_t handle, unsigned error);
+    void HandleLookupDone(unsigned msg, std::uintptr_t handle, unsigned error);
     void QueueSendData(const void* Data, int Len);
     void Select(unsigned mask);
     void Unselect();
@@ -270,7 +270,6 @@ private:
     bool allSent_ = true;
     int lastError_ = 0;
     std::uintptr_t lookupHandle_ = 0;
-    unsigned lookupMessage_ = 0;
     TSocket hSocket_ = INVALID_SOCKET;
     std::string addrStr_;
     bool addrAssigned_ = false;

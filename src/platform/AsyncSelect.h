@@ -75,6 +75,8 @@ private:
     bool readArmed_ = false;
     bool writeArmed_ = false;
     bool closeReported_ = false;
+    // A listening socket's readiness is an accept, any other's a read.
+    bool listening_ = false;
     // Lets posted messages and a running delivery find out that the registration has ended.
     std::shared_ptr<bool> alive_;
 };

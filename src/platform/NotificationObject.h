@@ -27,9 +27,10 @@ public:
         // Returns false when the object is gone.
         bool Post(unsigned message, std::uintptr_t wParam = 0, std::intptr_t lParam = 0) const;
 
+        struct Core;  // opaque: shared by the object, its posted messages and its Targets
+
     private:
         friend class NotificationObject;
-        struct Core;
         explicit Target(std::shared_ptr<Core> core) : core_(std::move(core)) {}
         std::shared_ptr<Core> core_;
     };

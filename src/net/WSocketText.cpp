@@ -1,0 +1,16 @@
+#include "net/WSocketText.h"
+
+namespace wsocket {
+
+std::string Trim(const std::string& text)
+{
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ')
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ')
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+}  // namespace wsocket
