@@ -12,9 +12,9 @@ std::int64_t TamanhoArquivo(const std::string& caminho)
     return static_cast<std::int64_t>(info.st_size);
 }
 
-bool ExisteArquivo(const std::string& caminho, std::int32_t tamanhoRemoto)
+bool ExisteArquivo(const std::string& caminho, std::int64_t tamanhoRemoto)
 {
-    return TamanhoArquivo(caminho) == static_cast<std::int64_t>(tamanhoRemoto);
+    return TamanhoArquivo(caminho) == tamanhoRemoto;
 }
 
 bool VerificaDataArquivo(const std::string& caminho, std::time_t disponibilizacao)
@@ -26,7 +26,7 @@ bool VerificaDataArquivo(const std::string& caminho, std::time_t disponibilizaca
     return info.st_mtim.tv_sec < disponibilizacao;
 }
 
-bool PrecisaBaixar(const std::string& caminho, std::int32_t tamanhoRemoto,
+bool PrecisaBaixar(const std::string& caminho, std::int64_t tamanhoRemoto,
                    std::time_t disponibilizacao)
 {
     if (!ExisteArquivo(caminho, tamanhoRemoto))

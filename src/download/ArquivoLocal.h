@@ -11,7 +11,7 @@ namespace mirelo_download {
 
 // True when `caminho` is a regular file whose length in bytes equals `tamanhoRemoto`. A server
 // that refused SIZE reports 0, so an empty local file then counts as complete.
-bool ExisteArquivo(const std::string& caminho, std::int32_t tamanhoRemoto);
+bool ExisteArquivo(const std::string& caminho, std::int64_t tamanhoRemoto);
 
 // True when `caminho` exists and was last modified strictly before `disponibilizacao`; false
 // when it does not exist or its time cannot be read.
@@ -19,7 +19,7 @@ bool VerificaDataArquivo(const std::string& caminho, std::time_t disponibilizaca
 
 // The fetch decision: fetch when the local copy is missing or of another length, or when it is
 // complete but older than the release.
-bool PrecisaBaixar(const std::string& caminho, std::int32_t tamanhoRemoto,
+bool PrecisaBaixar(const std::string& caminho, std::int64_t tamanhoRemoto,
                    std::time_t disponibilizacao);
 
 // The length of a regular file, or -1 when there is none at `caminho`.

@@ -10,7 +10,7 @@
 namespace mirelo_download {
 
 struct LeituraBaixando {
-    std::int32_t Posicao = 0;   // the bar's position after the tick
+    std::int64_t Posicao = 0;   // the bar's position after the tick
     std::string KbAtual;        // "<n> kb"
     std::string Velocidade;     // "<n> kbs", or "??? kbs" when nothing arrived since the last tick
     std::string Percentual;     // "<n>%"
@@ -19,10 +19,10 @@ struct LeituraBaixando {
 // One tick: `posicaoAnterior` is the bar's position before it, `contagem` the last reported byte
 // count, `maximo` the file's size (the bar's maximum) and `concluida` whether the retrieval has
 // ended. A size of 0 or less reads 0% until the retrieval ends and 100% after.
-LeituraBaixando CalculaTick(std::int32_t posicaoAnterior, std::int32_t contagem,
-                            std::int32_t maximo, bool concluida);
+LeituraBaixando CalculaTick(std::int64_t posicaoAnterior, std::int64_t contagem,
+                            std::int64_t maximo, bool concluida);
 
 // The total label: "<size / 1024> kb".
-std::string TextoTotal(std::int32_t maximo);
+std::string TextoTotal(std::int64_t maximo);
 
 }  // namespace mirelo_download

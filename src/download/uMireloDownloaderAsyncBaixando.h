@@ -1,0 +1,69 @@
+// The progress dialog of one file transfer: names the server and the file, and once a second
+// shows the kilobytes received, the total, the speed and the percentage from the byte count the
+// FTP client reported last. It closes at the first tick after the retrieval has ended, or at
+// once on Cancelar (also a click on the speed, the close box or Escape). The dialog does not
+// drive the transfer: the download run does, and reads whether it is still open. It reads the
+// two values it is given by reference at every tick, so they must outlive it. GUI thread only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include <QDialog>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+class TfrmMireloDownloaderAsyncBaixando : public QDialog {
+public:
+    // `bytesRecebidos`: the last count of the FTP client's progress event (never reset between
+    // files); `transferenciaConcluida`: whether the file retrieval has ended.
+    TfrmMireloDownloaderAsyncBaixando(const std::int64_t& bytesRecebidos,
+                                      const bool& transferenciaConcluida,
+                                      QWidget* parent = nullptr);
+
+    // The server and file lines; `nomeArquivo` keeps the server's bytes.
+    void Inicia(const std::string& hostName, const std::string& nomeArquivo);
+    // The file's size: the bar's maximum and the total label.
+    void DefineTotal(std::int64_t tamanho);
+
+    // One tick of the 1000 ms display timer.
+    void Timer1Timer();
+    // Cancelar: fires OnCancelar, then closes.
+    void CancelarClick();
+
+    // True from construction until the dialog has closed.
+    bool Aberta() const { return Aberta_; }
+    // The bar's position and maximum in bytes (the widget may show them scaled).
+    std::int64_t Posicao() const { return Posicao_; }
+    std::int64_t Maximo() const { return Maximo_; }
+
+    std::function<void()> OnCancelar;
+
+    QLabel* lblLocal;
+    QLabel* lblSalvando;
+    QLabel* lblKbAtual;
+    QLabel* lblTotal;
+    QLabel* lblVelocidade;
+    QLabel* lblPer;
+    QProgressBar* pbBaixando;
+    QPushButton* Cancelar;
+    QTimer* Timer1;
+
+protected:
+    void reject() override;
+    void done(int resultado) override;
+
+private:
+    void MostraPosicao();
+
+    const std::int64_t& BytesRecebidos;
+    const bool& TransferenciaConcluida;
+    std::int64_t Posicao_ = 50;
+    std::int64_t Maximo_ = 100;
+    bool Aberta_ = true;
+    bool Cancelando = false;
+};

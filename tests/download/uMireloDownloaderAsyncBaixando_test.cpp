@@ -1,0 +1,153 @@
+#include "download/uMireloDownloaderAsyncBaixando.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "QtTestApp.h"
+
+namespace {
+
+void Clica(QWidget* alvo)
+{
+    const QPointF ponto(alvo->width() / 2.0, alvo->height() / 2.0);
+    const QPointF global = alvo->mapToGlobal(ponto);
+    QMouseEvent aperta(QEvent::MouseButtonPress, ponto, global, Qt::LeftButton, Qt::LeftButton,
+                       Qt::NoModifier);
+    QMouseEvent solta(QEvent::MouseButtonRelease, ponto, global, Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(alvo, &aperta);
+    QApplication::sendEvent(alvo, &solta);
+}
+
+struct Estado {
+    std::int64_t Bytes = 0;
+    bool Concluida = false;
+};
+
+TEST(Baixando, StartsWithTheDesignValuesAndNamesServerAndFile)
+{
+    QtTestApp();
+    Estado estado;
+    TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+    EXPECT_EQ(dialogo.windowTitle(), QStringLiteral("Salvando arquivo ..."));
+    EXPECT_EQ(dialogo.lblKbAtual->text(), QStringLiteral("0000 kb"));
+    EXPECT_EQ(dialogo.lblVelocidade->text(), QStringLiteral("0 kbs"));
+    EXPECT_EQ(dialogo.pbBaixando->value(), 50);
+    EXPECT_EQ(dialogo.Timer1->interval(), 1000);
+    EXPECT_TRUE(dialogo.Timer1->isActive());
+
+    dialogo.Inicia("127.0.0.1", "Formul\xe1rio.exe");
+    EXPECT_EQ(dialogo.lblLocal->text(), QStringLiteral("Local:    127.0.0.1"));
+    EXPECT_EQ(dialogo.lblSalvando->text(), QStringLiteral("Salvando: Formulário.exe"));
+}
+
+TEST(Baixando, TicksShowKilobytesSpeedAndPercentThenCloseAfterTheEnd)
+{
+    QtTestApp();
+    Estado estado;
+    TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+    dialogo.show();
+    dialogo.DefineTotal(3'000'000);
+    EXPECT_EQ(dialogo.lblTotal->text(), QStringLiteral("2929 kb"));
+
+    estado.Bytes = 50;  // the bar starts at 50, so the first second counts from there
+    dialogo.Timer1Timer();
+    EXPECT_EQ(dialogo.lblVelocidade->text(), QStringLiteral("??? kbs"));
+    estado.Bytes = 150'050;
+    dialogo.Timer1Timer();
+    EXPECT_EQ(dialogo.lblVelocidade->text(), QStringLiteral("146 kbs"));
+    EXPECT_EQ(dialogo.lblKbAtual->text(), QStringLiteral("146 kb"));
+    EXPECT_EQ(dialogo.lblPer->text(), QStringLiteral("5%"));
+    EXPECT_TRUE(dialogo.Aberta());
+
+    estado.Bytes = 3'000'000;
+    estado.Concluida = true;
+    dialogo.Timer1Timer();
+    EXPECT_EQ(dialogo.lblKbAtual->text(), QStringLiteral("2929 kb"));
+    EXPECT_EQ(dialogo.lblPer->text(), QStringLiteral("100%"));
+    EXPECT_EQ(dialogo.pbBaixando->value(), dialogo.pbBaixando->maximum());
+    EXPECT_FALSE(dialogo.Aberta());
+    EXPECT_FALSE(dialogo.isVisible());
+}
+
+TEST(Baixando, TheOwnTimerClosesTheDialogOnceTheTransferHasEnded)
+{
+    QtTestApp();
+    Estado estado;
+    estado.Bytes = 10;
+    estado.Concluida = true;
+    TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+    dialogo.DefineTotal(10);
+    dialogo.show();
+    QElapsedTimer relogio;
+    relogio.start();
+    while (dialogo.Aberta() && relogio.elapsed() < 10'000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    EXPECT_FALSE(dialogo.Aberta());
+    EXPECT_EQ(dialogo.lblPer->text(), QStringLiteral("100%"));
+}
+
+TEST(Baixando, SizeZeroShowsZeroUntilTheEndThenHundredAndStillCloses)
+{
+    QtTestApp();
+    Estado estado;
+    TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+    dialogo.show();
+    dialogo.DefineTotal(0);
+    EXPECT_EQ(dialogo.lblTotal->text(), QStringLiteral("0 kb"));
+    estado.Bytes = 4096;
+    dialogo.Timer1Timer();
+    EXPECT_EQ(dialogo.lblPer->text(), QStringLiteral("0%"));
+    EXPECT_EQ(dialogo.lblKbAtual->text(), QStringLiteral("4 kb"));
+    // Not a busy indicator: a bar with a range.
+    EXPECT_GT(dialogo.pbBaixando->maximum(), 0);
+    estado.Concluida = true;
+    dialogo.Timer1Timer();
+    EXPECT_EQ(dialogo.lblPer->text(), QStringLiteral("100%"));
+    EXPECT_FALSE(dialogo.Aberta());
+}
+
+TEST(Baixando, CancelarAndAClickOnTheSpeedStopTheRunOnce)
+{
+    QtTestApp();
+    for (int jeito = 0; jeito < 3; ++jeito) {
+        Estado estado;
+        TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+        int cancelamentos = 0;
+        dialogo.OnCancelar = [&] { ++cancelamentos; };
+        dialogo.show();
+        if (jeito == 0)
+            dialogo.Cancelar->click();
+        else if (jeito == 1)
+            Clica(dialogo.lblVelocidade);
+        else
+            dialogo.close();  // the close box
+        EXPECT_EQ(cancelamentos, 1) << jeito;
+        EXPECT_FALSE(dialogo.Aberta()) << jeito;
+        dialogo.Cancelar->click();
+        dialogo.Timer1Timer();
+        EXPECT_EQ(cancelamentos, 1) << jeito;
+    }
+}
+
+TEST(Baixando, FilesBeyondTheBarsRangeAreShownInProportion)
+{
+    QtTestApp();
+    Estado estado;
+    TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+    const std::int64_t seisGiga = 6LL * 1024 * 1024 * 1024;
+    dialogo.DefineTotal(seisGiga);
+    EXPECT_EQ(dialogo.lblTotal->text(), QStringLiteral("6291456 kb"));
+    estado.Bytes = seisGiga / 2;
+    dialogo.Timer1Timer();
+    EXPECT_EQ(dialogo.lblPer->text(), QStringLiteral("50%"));
+    EXPECT_NEAR(double(dialogo.pbBaixando->value()) / dialogo.pbBaixando->maximum(), 0.5, 0.01);
+}
+
+}  // namespace
