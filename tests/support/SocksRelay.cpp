@@ -1,0 +1,33 @@
+#include "SocksRelay.h"
+
+#include "FtpServers.h"
+
+#include <chrono>
+#include <stdexcept>
+
+SocksRelay::SocksRelay() {
+    process_ = std::make_unique<ServerProcess>(std::vector<std::string>{
+        "/usr/bin/python3", TestSupportDir() + "socks4_relay.py", "--source", kSourceAddress});
+    // The relay prints its port once it listens.
+    std::string line;
+    if (!process_->ReadLine(line, 20000)) {
+        std::string errors;
+        process_->WaitForExit(2000, errors);
+        throw std::runtime_error("the SOCKS 4 relay did not start: " + errors);
+    }
+    port_ = static_cast<std::uint16_t>(std::stoi(line));
+}
+
+SocksRelay::~SocksRelay() = default;
+
+const std::vector<std::string>& SocksRelay::WaitForRequests(std::size_t count, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string line;
+    while (requests_.size() < count) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !process_->ReadLine(line, static_cast<int>(left.count())))
+            break;
+        requests_.push_back(line);
+    }
+    return requests_;
+}
