@@ -258,3 +258,22 @@ TEST(LeRegrasIni, ARegistryErrorStopsTheEvaluationWithTheFilesClosed) {
     EXPECT_EQ(baixados, (std::vector<std::string>{"primeiro.exe"}));
     EXPECT_EQ(pasta.Read("Regras.Ini"), "primeiro.exe\r\n");
 }
+
+TEST(AvaliaRegras, MalformedRuleTextYieldsWhatItCan) {
+    std::string regra = "Regras\n";
+    regra += std::string(2 * 1024 * 1024, 'z');  // a megabyte line
+    regra += "\n[Regra]\nTipo=R\n";
+    regra += std::string("Regkey=SOFTWARE\\Orva\\Ausente\\Versao\0lixo\n", 44);
+    regra += "sem igual\nnem aqui\nsuporte.dll\n";
+    regra += "[Regra]";  // a header as the last bytes of the file
+    const std::vector<std::string> coletadas = LinhasColetadas(regra, 1);
+    ASSERT_EQ(coletadas.size(), 9u);
+    EXPECT_EQ(coletadas[0].size(), 2u * 1024 * 1024);
+
+    std::string colecao;
+    for (const std::string& linha : coletadas)
+        colecao += linha + "\r\n";
+    // A NUL is just a byte of the value name, which no key holds, so the rule applies; lines
+    // without "=" give their whole text; the last header has only empty lines and stays inert.
+    EXPECT_EQ(AvaliaRegras(colecao, Hive(), nullptr), (std::vector<std::string>{"suporte.dll"}));
+}
