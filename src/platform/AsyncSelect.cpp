@@ -38,6 +38,8 @@ AsyncSelect::~AsyncSelect() { loop_.RemoveWatch(watch_); }
 void AsyncSelect::ConnectStarted()
 {
     connectPending_ = true;
+    // The first write notification belongs to a connection that is up, not to this attempt.
+    writeArmed_ = false;
     UpdateInterest();
 }
 
