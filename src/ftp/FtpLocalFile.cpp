@@ -1,0 +1,89 @@
+#include "ftp/FtpLocalFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+bool Seek(int fd, std::int64_t offset) {
+    return offset <= 0 || ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+}  // namespace
+
+bool TFtpLocalFile::Create(const std::string& name) {
+    Close();
+    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    owned_ = fd_ >= 0;
+    return IsOpen();
+}
+
+bool TFtpLocalFile::OpenForWriteAt(const std::string& name, std::int64_t offset) {
+    Close();
+    fd_ = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+    owned_ = fd_ >= 0;
+    if (IsOpen() && !Seek(fd_, offset)) {
+        int error = errno;
+        Close();
+        errno = error;
+    }
+    return IsOpen();
+}
+
+bool TFtpLocalFile::OpenForRead(const std::string& name, std::int64_t offset) {
+    Close();
+    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    owned_ = fd_ >= 0;
+    if (IsOpen() && !Seek(fd_, offset)) {
+        int error = errno;
+        Close();
+        errno = error;
+    }
+    return IsOpen();
+}
+
+void TFtpLocalFile::Borrow(int fd) {
+    Close();
+    fd_ = fd;
+    owned_ = false;
+}
+
+bool TFtpLocalFile::Write(const char* data, std::size_t length) {
+    while (length > 0) {
+        ssize_t written = ::write(fd_, data, length);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+long TFtpLocalFile::Read(char* data, std::size_t length) {
+    for (;;) {
+        ssize_t count = ::read(fd_, data, length);
+        if (count < 0 && errno == EINTR)
+            continue;
+        return static_cast<long>(count);
+    }
+}
+
+void TFtpLocalFile::Close() {
+    if (fd_ >= 0 && owned_)
+        ::close(fd_);
+    fd_ = -1;
+    owned_ = false;
+}
+
+std::int64_t TFtpLocalFile::SizeOf(const std::string& name) {
+    struct stat info {};
+    if (name.empty() || ::stat(name.c_str(), &info) != 0)
+        return -1;
+    return static_cast<std::int64_t>(info.st_size);
+}

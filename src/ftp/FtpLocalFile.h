@@ -1,0 +1,40 @@
+// The local file of one FTP transfer: an open descriptor that the FTP client owns (or borrows,
+// for a caller's stream) for as long as the transfer needs it. Reads and writes go straight to
+// the descriptor, so a transfer adds no copy and no allocation per block. Loop thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class TFtpLocalFile {
+public:
+    TFtpLocalFile() = default;
+    ~TFtpLocalFile() { Close(); }
+    TFtpLocalFile(const TFtpLocalFile&) = delete;
+    TFtpLocalFile& operator=(const TFtpLocalFile&) = delete;
+
+    // Each returns false and leaves the object closed on failure; errno tells why.
+    // Creates the file, or empties an existing one, for writing from its start.
+    bool Create(const std::string& name);
+    // Opens an existing file for writing, positioned at `offset`, keeping what is there.
+    bool OpenForWriteAt(const std::string& name, std::int64_t offset);
+    // Opens an existing file for reading, positioned at `offset`.
+    bool OpenForRead(const std::string& name, std::int64_t offset);
+    // Uses a descriptor the caller keeps open and closes itself; Close only lets go of it.
+    void Borrow(int fd);
+
+    bool IsOpen() const { return fd_ >= 0; }
+    // Writes all bytes, retrying short writes; false on failure.
+    bool Write(const char* data, std::size_t length);
+    // Reads up to `length` bytes: the count, 0 at the end, -1 on failure.
+    long Read(char* data, std::size_t length);
+    void Close();
+
+    // The size of the named file, or -1 when it does not exist.
+    static std::int64_t SizeOf(const std::string& name);
+
+private:
+    int fd_ = -1;
+    bool owned_ = false;
+};

@@ -1,0 +1,457 @@
+// The event-driven FTP client component. TCustomFtpCli runs every request as a chain of socket
+// events over a control connection and, for transfers, a data connection; TFtpClient adds the
+// Timeout and the waiting operations. A request call returns at once and its end is announced by
+// OnRequestDone, posted to run after the handler that ended the request has returned. The client
+// owns its two sockets, its notification object and the local file of a transfer. Loop thread
+// only: create, use and destroy it on the thread that runs the event loop it was given.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "ftp/FtpLocalFile.h"
+#include "net/WSocket.h"
+#include "platform/EventLoop.h"
+#include "platform/NotificationObject.h"
+#include "platform/TObject.h"
+
+// The request codes that OnRequestDone reports.
+enum TFtpRequest : std::uint8_t {
+    ftpRqNone = 0,
+    frqOpen = 1,
+    frqUser = 2,
+    frqPass = 3,
+    frqCwd = 4,
+    frqLogOn = 5,
+    frqSessionGet = 6,
+    frqList = 7,
+    frqNlst = 8,
+    frqDataPort = 9,
+    frqGet = 10,
+    frqSessionList = 11,
+    frqSessionNlst = 12,
+    frqSessionSyst = 13,
+    frqSyst = 14,
+    frqQuit = 15,
+    frqSize = 16,
+    frqPut = 17,
+    frqAppend = 18,
+    frqMkd = 21,
+    frqRmd = 22,
+    frqSessionRename = 23,
+    frqDele = 24,
+    frqRename = 25,
+    frqRnto = 26,
+    frqRnfr = 27,
+    frqSessionDele = 28,
+    frqSessionMkd = 29,
+    frqSessionRmd = 30,
+    frqPwd = 31,
+    frqQuote = 32,
+    frqCdup = 33,
+    frqSessionQuote = 34,
+    frqSessionPut = 35,
+    frqType = 36,
+    frqRest = 37,
+    frqResumeGet = 38,
+    frqSessionResumeGet = 39,
+    frqResumePut = 40,
+    frqSessionResumePut = 41,
+};
+
+enum TFtpEngineState : std::uint8_t {
+    fesClosed = 0,          // the control connection is closed
+    fesReady = 1,           // idle: no request runs
+    fesStepDone = 2,        // between the steps of a sequence; also the rest after a close
+    fesResolving = 3,       // the host name lookup runs
+    fesSessionOpen = 4,     // the greeting has arrived
+    fesAborting = 5,        // AbortAll is tearing everything down
+    fesAwaitingBanner = 7,  // the TCP connect runs, then the greeting is awaited
+    fesAwaitingReply = 8,   // a command has been sent
+};
+
+enum TFtpShareMode { ftpShareCompat, ftpShareExclusive, ftpShareDenyWrite, ftpShareDenyRead, ftpShareDenyNone };
+
+enum TFtpOption { ftpAcceptLF, ftpNoAutoResumeAt };
+
+// A set of TFtpOption.
+class TFtpOptions {
+public:
+    TFtpOptions() = default;
+    TFtpOptions(std::initializer_list<TFtpOption> options) {
+        for (TFtpOption option : options)
+            bits_ |= Bit(option);
+    }
+    bool Contains(TFtpOption option) const { return (bits_ & Bit(option)) != 0; }
+    bool operator==(const TFtpOptions&) const = default;
+
+private:
+    static unsigned Bit(TFtpOption option) { return 1u << static_cast<unsigned>(option); }
+    unsigned bits_ = 0;
+};
+
+enum TFtpConnectionType { ftpDirect, ftpProxy, ftpSocks4, ftpSocks4A, ftpSocks5 };
+
+using TFtpDisplay = std::function<void(TObject* Sender, std::string& Msg)>;
+// Count is the bytes moved so far in the file (restart offset included), before the block at hand.
+using TFtpProgress = std::function<void(TObject* Sender, std::int64_t Count, bool& Abort)>;
+using TFtpCommand = std::function<void(TObject* Sender, std::string& Cmd)>;
+using TFtpRequestDone = std::function<void(TObject* Sender, TFtpRequest RqType, std::uint16_t Error)>;
+using TFtpReadyToTransmit = std::function<void(TObject* Sender, bool& bCancel)>;
+// OnSessionConnected and OnSessionClosed: the socket events' shape with the client as Sender.
+using TFtpSessionConnected = std::function<void(TObject* Sender, std::uint16_t Error)>;
+using TFtpSessionClosed = std::function<void(TObject* Sender, std::uint16_t Error)>;
+
+// Raised for a misuse of the component when no OnRequestError handler is assigned.
+class FtpException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TCustomFtpCli : public TObject {
+public:
+    explicit TCustomFtpCli(platform::EventLoop& loop);
+    ~TCustomFtpCli() override;
+    TCustomFtpCli(const TCustomFtpCli&) = delete;
+    TCustomFtpCli& operator=(const TCustomFtpCli&) = delete;
+
+    platform::EventLoop& Loop() const { return loop_; }
+
+    // --- Properties ---
+    const std::string& HostName() const { return hostName_; }
+    void SetHostName(const std::string& value) { hostName_ = value; }
+    const std::string& Port() const { return port_; }
+    void SetPort(const std::string& value) { port_ = value; }
+    const std::string& UserName() const { return userName_; }
+    void SetUserName(const std::string& value) { userName_ = value; }
+    const std::string& PassWord() const { return passWord_; }
+    void SetPassWord(const std::string& value) { passWord_ = value; }
+    const std::string& HostDirName() const { return hostDirName_; }
+    void SetHostDirName(const std::string& value) { hostDirName_ = value; }
+    const std::string& HostFileName() const { return hostFileName_; }
+    void SetHostFileName(const std::string& value) { hostFileName_ = value; }
+    const std::string& LocalFileName() const { return localFileName_; }
+    void SetLocalFileName(const std::string& value) { localFileName_ = value; }
+    bool DisplayFileFlag() const { return displayFileFlag_; }
+    void SetDisplayFileFlag(bool value) { displayFileFlag_ = value; }
+    bool Binary() const { return transferType_ == 'I'; }
+    void SetBinary(bool value) { transferType_ = value ? 'I' : 'A'; }
+    const std::string& ErrorMessage() const { return errorMessage_; }
+    TFtpShareMode ShareMode() const;
+    void SetShareMode(TFtpShareMode value);
+    TFtpOptions Options() const { return options_; }
+    void SetOptions(TFtpOptions value) { options_ = value; }
+    TFtpConnectionType ConnectionType() const;
+    void SetConnectionType(TFtpConnectionType value);
+    const std::string& ProxyServer() const { return proxyServer_; }
+    void SetProxyServer(const std::string& value) { proxyServer_ = value; }
+    // Not stored here: forwarded to both sockets, read back from the control socket.
+    const std::string& SocksServer() const { return controlSocket_->SocksServer(); }
+    void SetSocksServer(const std::string& value);
+    const std::string& SocksPort() const { return controlSocket_->SocksPort(); }
+    void SetSocksPort(const std::string& value);
+    const std::string& SocksUserCode() const { return controlSocket_->SocksUsercode(); }
+    void SetSocksUserCode(const std::string& value);
+    const std::string& SocksPassword() const { return controlSocket_->SocksPassword(); }
+    void SetSocksPassword(const std::string& value);
+    bool PassiveMode() const { return passiveMode_; }
+    // Stored as given with ftpDirect; every other connection type forces True.
+    void SetPassiveMode(bool value);
+
+    // A descriptor the caller owns: while it is 0 or more, transfers write to it or read from it
+    // instead of opening LocalFileName (the command-line tool writes "get -" to its standard
+    // output this way). It is neither positioned nor closed by the component.
+    int LocalStream() const { return localStream_; }
+    void SetLocalStream(int fd) { localStream_ = fd; }
+
+    // --- State and results, read by callers between requests ---
+    TFtpEngineState EngineState() const { return engineState_; }
+    TFtpRequest CurrentRequest() const { return currentRequest_; }
+    int ReplyCode() const { return replyCode_; }
+    int StatusCode() const { return statusCode_; }
+    const std::string& LastReply() const { return lastReply_; }
+    const std::string& ReplyDirName() const { return replyDirName_; }
+    std::int64_t RemoteFileSize() const { return remoteFileSize_; }
+    std::int64_t TransferredBytes() const { return transferredBytes_; }
+    std::int64_t RestartOffset() const { return restartOffset_; }
+    void SetRestartOffset(std::int64_t value) { restartOffset_ = value; }
+    const std::string& ResolvedHostAddr() const { return resolvedHostAddr_; }
+    bool ControlConnected() const { return controlConnected_; }
+    char TransferType() const { return transferType_; }
+    // True while the control socket is not closed.
+    bool IsControlOpen() const;
+
+    // The two sockets, for the settings a caller may tune (read only otherwise).
+    TWSocket& ControlSocket() { return *controlSocket_; }
+    TWSocket& DataSocket() { return *dataSocket_; }
+
+    // --- Single steps ---
+    void OpenStep();
+    void UserStep();
+    void PassStep();
+    void CwdStep();
+    void CdupStep();
+    void PwdStep();
+    void SizeStep();
+    void MkdStep();
+    void RmdStep();
+    void DeleStep();
+    void RnfrStep();
+    void RntoStep();
+    void SystStep();
+    void QuoteStep();
+    void TypeStep();
+    void TypeBinaryStep();
+    void TypeAsciiStep();
+    void RestStep();
+    void DataPortStep();
+    void RetrStep();
+    void ListStep();
+    void NlstStep();
+    void StorStep();
+    void AppeStep();
+    void QuitStep();
+
+    // --- Sequences ---
+    void LogOn();
+    void GetFile();
+    void ListDir();
+    void NameListDir();
+    void PutFile();
+    void AppendFile();
+    void RenameFile();
+    void ResumeGetFile();
+    void ResumePutFile();
+    void SessionGetFile();
+    void SessionListDir();
+    void SessionNameListDir();
+    void SessionSyst();
+    void SessionSize();
+    void SessionRename();
+    void SessionDele();
+    void SessionMkd();
+    void SessionRmd();
+    void SessionQuote();
+    void SessionPutFile();
+    void SessionAppendFile();
+    void SessionResumeGetFile();
+    void SessionResumePutFile();
+
+    // Stops everything at once: lookup, both connections, the local file. A running request is
+    // reported (426) through OnRequestDone; AbortAll itself reports nothing.
+    void AbortAll();
+
+    // --- Events; each fires only when assigned ---
+    TFtpDisplay OnDisplay;
+    TFtpDisplay OnDisplayFile;
+    TFtpCommand OnCommand;
+    TNotifyEvent OnResponse;
+    TFtpProgress OnProgress;
+    TFtpSessionConnected OnSessionConnected;
+    TFtpSessionClosed OnSessionClosed;
+    TFtpRequestDone OnRequestDone;
+    TNotifyEvent OnStateChange;
+    TFtpReadyToTransmit OnReadyToTransmit;
+    TBgExceptionEvent OnBgException;
+    // Called with the text of a usage error instead of raising FtpException.
+    TFtpDisplay OnRequestError;
+
+protected:
+    // The progress notification of a transfer: fires OnProgress and returns whether the handler
+    // asked to abort. TFtpClient extends it to move its deadline.
+    virtual bool Progress();
+
+    void SetEngineState(TFtpEngineState state);
+    void SetErrorMessage(const std::string& text) { errorMessage_ = text; }
+    void SetReplyCode(int code) { replyCode_ = code; }
+    // Set by every usage error, so a caller that handles them through OnRequestError can tell
+    // that the request it started was refused.
+    bool usageErrorRaised_ = false;
+
+private:
+    // What the next final reply line goes to while a command waits (FNext).
+    enum class ReplyHandler { None, Judge, RetrFirst, RetrClosing, StoreFirst, StoreClosing };
+    // What the judge does instead of ending the step (AfterReplyHandler).
+    enum class AfterReply { None, CloseControl };
+
+    // The step bits: a step's StepCode and its bit in StepSet.
+    enum StepBit : std::uint8_t {
+        stepOpen = 1, stepUser = 2, stepPass = 3, stepCwd = 4, stepSize = 5, stepMkd = 6, stepRmd = 7,
+        stepRnfr = 8, stepRnto = 9, stepRetr = 10, stepList = 11, stepQuit = 12, stepSyst = 13, stepDele = 14,
+        stepPwd = 15, stepQuote = 16, stepStor = 17, stepType = 18, stepRest = 19, stepCdup = 20, stepNlst = 21,
+        stepAppe = 22, stepDataPort = 23,
+    };
+    static constexpr std::uint32_t Steps(std::initializer_list<StepBit> bits) {
+        std::uint32_t set = 0;
+        for (StepBit bit : bits)
+            set |= 1u << bit;
+        return set;
+    }
+
+    static constexpr std::size_t kReplyBufferSize = 4096;
+    static constexpr std::size_t kReceiveBlockSize = 65536;
+    static constexpr std::size_t kSendBlockSize = 1514;
+    static constexpr unsigned kWmFtpRequestDone = 1025;
+    static constexpr unsigned kWmFtpSendData = 1026;
+
+    // Engine (FtpcliEngine.cpp).
+    void RaiseUsageError(const std::string& text);
+    bool ReadyCheck();
+    void IssueCommand(TFtpRequest request, const std::string& command, AfterReply after,
+                      std::initializer_list<int> accepted);
+    void SendCommand(std::string command);
+    void NoteError();
+    void EndStep(std::uint16_t result);
+    void StartSequence(TFtpRequest request, std::uint32_t steps);
+    void RunSequencer();
+    void Sequencer();
+    void RunStep(StepBit step);
+    void FailRequest(const std::string& reason);
+    void Display(const std::string& text);
+    void HandleNotification(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+    void HandleBackgroundException(const std::exception& e);
+    void ControlDnsLookupDone(std::uint16_t error);
+    void ControlSessionConnected(std::uint16_t error);
+    void ControlSessionClosed(std::uint16_t error);
+    void ControlDataAvailable(std::uint16_t error);
+    void HandleReplyLine(std::uint16_t error, bool& stopReading);
+    void DispatchFinalReply();
+    void JudgeReply();
+    void ParseReplyResult();
+    void ConnectFailed(const std::string& reply, std::uint16_t result);
+
+    // Data transfer (FtpcliTransfer.cpp).
+    void RetrieveStep(TFtpRequest request, StepBit step, const char* command);
+    void StoreStep(bool append);
+    bool PreparePassiveConnect(std::string& failure);
+    bool OpenRetrieveFile();
+    void RetrieveAccept(std::uint16_t error);
+    void RetrieveConnected(std::uint16_t error);
+    void RetrieveDataAvailable(std::uint16_t error);
+    void RetrieveFirstReply();
+    void RetrieveClosingReply();
+    void RetrieveClosed(std::uint16_t error);
+    void CheckRetrieveEnd();
+    void StoreAccept(std::uint16_t error);
+    void StoreConnected(std::uint16_t error);
+    void StoreFirstReply();
+    void StoreClosingReply();
+    void StoreClosed(std::uint16_t error);
+    void SendNextBlock(std::uint16_t error);
+    void CheckStoreEnd();
+    void DiscardData();
+    void DataLinkFailed(std::uint16_t error);
+    void NoteTransferFailure(int code, const std::string& text);
+    void EndTransfer();
+    void CloseDataSocket();
+    void CloseLocalFile() { localFile_.Close(); }
+    std::int64_t NowMs() const;
+
+    platform::EventLoop& loop_;
+    std::unique_ptr<platform::NotificationObject> notify_;
+    std::unique_ptr<TWSocket> controlSocket_;
+    std::unique_ptr<TWSocket> dataSocket_;
+
+    // Properties.
+    std::string hostName_;
+    std::string port_ = "ftp";
+    std::string userName_;
+    std::string passWord_;
+    std::string hostDirName_;
+    std::string hostFileName_;
+    std::string localFileName_;
+    bool displayFileFlag_ = false;
+    std::string errorMessage_;
+    int shareFlag_ = 16;
+    TFtpOptions options_{ftpAcceptLF};
+    std::uint8_t connectionType_ = ftpDirect;
+    std::string proxyServer_;
+    bool passiveMode_ = false;
+    int localStream_ = -1;
+
+    // Engine state.
+    TFtpEngineState engineState_ = fesReady;
+    TFtpRequest currentRequest_ = ftpRqNone;
+    std::uint8_t stepCode_ = 0;
+    std::uint32_t stepSet_ = 0;
+    bool inSequence_ = false;
+    bool doneReported_ = true;  // nothing is pending until a step starts
+    int replyCode_ = 0;
+    int statusCode_ = 0;
+    int sequenceStatus_ = 0;
+    std::string lastReply_;
+    std::string savedReply_;
+    int savedReplyCode_ = -1;
+    std::array<int, 16> expectedCodes_{};
+    ReplyHandler fNext_ = ReplyHandler::None;
+    AfterReply afterReplyHandler_ = AfterReply::None;
+    bool sequenceNext_ = false;
+    std::array<char, kReplyBufferSize> replyBuffer_{};
+    std::size_t replyBufferUsed_ = 0;
+    bool controlConnected_ = false;
+    bool closingAfterQuit_ = false;
+    std::string lastUsageError_;
+    std::string resolvedHostAddr_;
+    std::string replyDirName_;
+    std::int64_t remoteFileSize_ = 0;
+    char transferType_ = 'I';
+
+    // Data transfer state.
+    TFtpLocalFile localFile_;
+    std::int64_t transferredBytes_ = 0;
+    std::int64_t restartOffset_ = 0;
+    std::string pasvReply_;
+    std::string dataCommand_;
+    bool appendTransfer_ = false;
+    std::int64_t transferStartTick_ = 0;
+    std::int64_t transferEndTick_ = 0;
+    std::uint16_t dataCloseError_ = 0;
+    bool finalReplySeen_ = false;
+    bool dataClosedSeen_ = false;
+    bool sendDataClosed_ = false;
+    bool sendEofReached_ = false;
+    bool storeReplySeen_ = false;
+    bool dataLinkUp_ = false;
+    // A local failure that leaves the file incomplete even if the server reports success.
+    int transferFailureCode_ = 0;
+    std::string transferFailure_;
+    // Received blocks land here; allocated once, so a transfer allocates nothing per block.
+    std::unique_ptr<char[]> receiveBuffer_;
+    std::array<char, kSendBlockSize> sendBuffer_{};
+};
+
+class TFtpClient : public TCustomFtpCli {
+public:
+    explicit TFtpClient(platform::EventLoop& loop);
+
+    // Seconds the waiting operations wait at most; 0 waits without limit.
+    int Timeout() const { return timeout_; }
+    void SetTimeout(int seconds) { timeout_ = seconds; }
+    // Kept for the component's published shape; both values wait in the same event loop.
+    bool MultiThreaded() const { return multiThreaded_; }
+    void SetMultiThreaded(bool value) { multiThreaded_ = value; }
+    platform::EventLoop::Clock::time_point Deadline() const { return deadline_; }
+
+    // Blocks in the event loop until the running request has ended (true when it succeeded), the
+    // Timeout passes without progress, or the loop quits; in the latter two cases it aborts the
+    // request and returns false with ErrorMessage "426 Timeout".
+    bool WaitUntilReady();
+    // Starts the operation and waits for it; any exception raised meanwhile gives false.
+    bool RunAndWait(void (TCustomFtpCli::*operation)());
+    bool CwdStepAndWait();
+    bool SetTypeBinaryAndWait();
+
+protected:
+    bool Progress() override;
+
+private:
+    void MoveDeadline();
+
+    int timeout_ = 15;
+    bool multiThreaded_ = false;
+    platform::EventLoop::Clock::time_point deadline_{};
+};

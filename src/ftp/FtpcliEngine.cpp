@@ -1,0 +1,645 @@
+// The request engine: state, commands, the control connection, the reply reader and judge, the
+// sequencer, abort and the posted request-done message.
+#include <cstring>
+
+#include "ftp/FtpReply.h"
+#include "ftp/Ftpcli.h"
+
+namespace {
+
+// The order in which the sequencer tries the steps of a sequence.
+constexpr std::uint8_t kStepOrder[] = {1, 2, 3, 4, 20, 18, 23, 19, 10, 17, 22, 11, 21, 13, 6, 7, 8, 9, 5, 14, 15, 16, 12};
+
+std::string ExceptionClassName(const std::exception& e) {
+    if (dynamic_cast<const ESocketException*>(&e))
+        return "ESocketException";
+    if (dynamic_cast<const FtpException*>(&e))
+        return "FtpException";
+    return "Exception";
+}
+
+std::string SocketErrorReply(std::uint16_t error) {
+    return "500 " + SocketErrorDescription(error) + " (Winsock error #" + std::to_string(error) + ")";
+}
+
+}  // namespace
+
+TCustomFtpCli::TCustomFtpCli(platform::EventLoop& loop)
+    : loop_(loop),
+      notify_(std::make_unique<platform::NotificationObject>(
+          loop, [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+              HandleNotification(message, wParam, lParam);
+          })),
+      controlSocket_(std::make_unique<TWSocket>(loop)),
+      dataSocket_(std::make_unique<TWSocket>(loop)),
+      receiveBuffer_(std::make_unique<char[]>(kReceiveBlockSize)) {
+    controlSocket_->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t error) { ControlSessionConnected(error); };
+    controlSocket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t error) { ControlDataAvailable(error); };
+    controlSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) { ControlSessionClosed(error); };
+    controlSocket_->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t error) { ControlDnsLookupDone(error); };
+}
+
+TCustomFtpCli::~TCustomFtpCli() {
+    // Posted messages die with the notification object; the sockets close without events.
+    notify_.reset();
+    for (TWSocket* socket : {controlSocket_.get(), dataSocket_.get()}) {
+        socket->OnSessionConnected = nullptr;
+        socket->OnSessionAvailable = nullptr;
+        socket->OnDataAvailable = nullptr;
+        socket->OnDataSent = nullptr;
+        socket->OnSessionClosed = nullptr;
+        socket->OnDnsLookupDone = nullptr;
+    }
+    CloseLocalFile();
+}
+
+// --- Properties ------------------------------------------------------------------------------
+
+TFtpShareMode TCustomFtpCli::ShareMode() const {
+    switch (shareFlag_) {
+    case 0: return ftpShareCompat;
+    case 32: return ftpShareDenyWrite;
+    case 48: return ftpShareDenyRead;
+    case 64: return ftpShareDenyNone;
+    default: return ftpShareExclusive;
+    }
+}
+
+// Linux has no mandatory sharing: the flag is kept for callers that read it back, and the local
+// file is opened normally.
+void TCustomFtpCli::SetShareMode(TFtpShareMode value) {
+    switch (value) {
+    case ftpShareCompat: shareFlag_ = 0; break;
+    case ftpShareDenyWrite: shareFlag_ = 32; break;
+    case ftpShareDenyRead: shareFlag_ = 48; break;
+    case ftpShareDenyNone: shareFlag_ = 64; break;
+    default: shareFlag_ = 16; break;
+    }
+}
+
+TFtpConnectionType TCustomFtpCli::ConnectionType() const {
+    if (connectionType_ >= ftpProxy && connectionType_ <= ftpSocks5)
+        return static_cast<TFtpConnectionType>(connectionType_);
+    return ftpDirect;
+}
+
+void TCustomFtpCli::SetConnectionType(TFtpConnectionType value) {
+    if (controlConnected_) {
+        RaiseUsageError("FTP component connected");
+        return;
+    }
+    const char* socksLevel = nullptr;
+    switch (value) {
+    case ftpProxy: break;
+    case ftpSocks4: socksLevel = "4"; break;
+    case ftpSocks4A: socksLevel = "4A"; break;
+    case ftpSocks5: socksLevel = "5"; break;
+    default: value = ftpDirect; break;
+    }
+    connectionType_ = static_cast<std::uint8_t>(value);
+    if (value != ftpDirect)
+        passiveMode_ = true;
+    for (TWSocket* socket : {controlSocket_.get(), dataSocket_.get()}) {
+        if (socksLevel) {
+            socket->SetSocksLevel(socksLevel);
+            socket->SetSocksAuthentication(socksAuthenticateUsercode);
+        } else {
+            socket->SetSocksAuthentication(socksNoAuthentication);
+        }
+    }
+}
+
+void TCustomFtpCli::SetSocksServer(const std::string& value) {
+    controlSocket_->SetSocksServer(value);
+    dataSocket_->SetSocksServer(value);
+}
+
+void TCustomFtpCli::SetSocksPort(const std::string& value) {
+    controlSocket_->SetSocksPort(value);
+    dataSocket_->SetSocksPort(value);
+}
+
+void TCustomFtpCli::SetSocksUserCode(const std::string& value) {
+    controlSocket_->SetSocksUsercode(value);
+    dataSocket_->SetSocksUsercode(value);
+}
+
+void TCustomFtpCli::SetSocksPassword(const std::string& value) {
+    controlSocket_->SetSocksPassword(value);
+    dataSocket_->SetSocksPassword(value);
+}
+
+void TCustomFtpCli::SetPassiveMode(bool value) { passiveMode_ = ConnectionType() == ftpDirect ? value : true; }
+
+bool TCustomFtpCli::IsControlOpen() const { return controlSocket_->State() != wsClosed; }
+
+// --- State, usage errors, commands -----------------------------------------------------------
+
+// The only place EngineState changes.
+void TCustomFtpCli::SetEngineState(TFtpEngineState state) {
+    if (engineState_ == state)
+        return;
+    engineState_ = state;
+    if (OnStateChange)
+        OnStateChange(this);
+}
+
+void TCustomFtpCli::RaiseUsageError(const std::string& text) {
+    usageErrorRaised_ = true;
+    lastUsageError_ = text;
+    if (OnRequestError) {
+        std::string message = text;
+        OnRequestError(this, message);
+        return;
+    }
+    throw FtpException(text);
+}
+
+bool TCustomFtpCli::ReadyCheck() {
+    if (engineState_ == fesReady || engineState_ == fesStepDone)
+        return true;
+    RaiseUsageError("FTP component not ready");
+    return false;
+}
+
+void TCustomFtpCli::Display(const std::string& text) {
+    if (!OnDisplay)
+        return;
+    std::string message = text;
+    OnDisplay(this, message);
+}
+
+void TCustomFtpCli::NoteError() {
+    if (errorMessage_.empty())
+        errorMessage_ = lastReply_;
+}
+
+void TCustomFtpCli::IssueCommand(TFtpRequest request, const std::string& command, AfterReply after,
+                                 std::initializer_list<int> accepted) {
+    if (!ReadyCheck())
+        return;
+    if (!controlConnected_) {
+        RaiseUsageError("FTP component not connected");
+        return;
+    }
+    if (!inSequence_)
+        currentRequest_ = request;
+    std::size_t count = 0;
+    for (int code : accepted) {
+        if (count + 1 < expectedCodes_.size())
+            expectedCodes_[count++] = code;
+    }
+    expectedCodes_[count] = 0;
+    doneReported_ = false;
+    closingAfterQuit_ = false;
+    fNext_ = ReplyHandler::Judge;
+    afterReplyHandler_ = after;
+    SetEngineState(fesAwaitingReply);
+    SendCommand(command);
+}
+
+void TCustomFtpCli::SendCommand(std::string command) {
+    if (OnCommand)
+        OnCommand(this, command);
+    Display("> " + command);
+    if (controlSocket_->State() == wsConnected)
+        controlSocket_->SendText(command + "\r\n");
+}
+
+// --- Ending steps and requests ---------------------------------------------------------------
+
+void TCustomFtpCli::EndStep(std::uint16_t result) {
+    if (doneReported_)
+        return;
+    doneReported_ = true;
+    if (result == 0 && sequenceNext_) {
+        if (engineState_ != fesAborting)
+            SetEngineState(fesStepDone);
+        RunSequencer();
+        return;
+    }
+    SetEngineState(fesReady);
+    // A request that ends before its sequence is through must not leave the sequencer armed, or
+    // the next single step's success would run the rest of the old sequence.
+    sequenceNext_ = false;
+    if (dataSocket_->State() != wsClosed)
+        CloseDataSocket();
+    if (inSequence_ && savedReplyCode_ >= 0) {
+        lastReply_ = savedReply_;
+        replyCode_ = savedReplyCode_;
+    }
+    inSequence_ = false;
+    notify_->Post(kWmFtpRequestDone, result);
+}
+
+// Ends the running request with 500 when one of its steps could not even start.
+void TCustomFtpCli::FailRequest(const std::string& reason) {
+    lastReply_ = "500 " + reason;
+    replyCode_ = 500;
+    statusCode_ = 500;
+    NoteError();
+    sequenceNext_ = false;
+    stepSet_ = 0;
+    doneReported_ = false;
+    EndStep(500);
+}
+
+void TCustomFtpCli::StartSequence(TFtpRequest request, std::uint32_t steps) {
+    if (controlConnected_ && (steps & Steps({stepOpen}))) {
+        RaiseUsageError("FTP component already connected");
+        return;
+    }
+    if (!ReadyCheck())
+        return;
+    savedReply_ = lastReply_;
+    savedReplyCode_ = -1;
+    currentRequest_ = request;
+    statusCode_ = 0;
+    stepSet_ = steps;
+    stepCode_ = 0;
+    sequenceStatus_ = 0;
+    inSequence_ = true;
+    lastReply_.clear();
+    errorMessage_.clear();
+    // A first step that refuses to start is the caller's usage error: nothing has run yet, so the
+    // sequence is simply dropped.
+    auto drop = [this] {
+        inSequence_ = false;
+        sequenceNext_ = false;
+        stepSet_ = 0;
+    };
+    usageErrorRaised_ = false;
+    try {
+        Sequencer();
+    } catch (...) {
+        drop();
+        throw;
+    }
+    if (usageErrorRaised_ && doneReported_)
+        drop();
+}
+
+// Runs the next step from inside an event. There is no caller to take a usage error or an
+// exception there, so either ends the request instead of leaving it waiting for nothing.
+void TCustomFtpCli::RunSequencer() {
+    bool raisedBefore = usageErrorRaised_;
+    usageErrorRaised_ = false;
+    try {
+        Sequencer();
+        if (usageErrorRaised_ && doneReported_)
+            FailRequest(lastUsageError_);
+    } catch (const FtpException& e) {
+        FailRequest(e.what());
+    } catch (const std::exception& e) {
+        FailRequest(ExceptionClassName(e) + ": " + e.what());
+    }
+    usageErrorRaised_ = usageErrorRaised_ || raisedBefore;
+}
+
+void TCustomFtpCli::Sequencer() {
+    if (engineState_ == fesAborting) {
+        stepSet_ = 0;
+        sequenceStatus_ = 426;
+        errorMessage_ = "426 Operation aborted.";
+    }
+    sequenceNext_ = true;
+    std::uint8_t previous = stepCode_;
+    for (std::uint8_t bit : kStepOrder) {
+        std::uint32_t mask = 1u << bit;
+        if (!(stepSet_ & mask))
+            continue;
+        stepSet_ &= ~mask;
+        if (bit == stepPass && previous == stepUser && replyCode_ != 331)
+            continue;  // the server took USER alone (230)
+        if (bit == stepCwd && hostDirName_.empty())
+            continue;
+        if (bit == stepRetr && !(previous == stepRest && replyCode_ == 350 && restartOffset_ >= 0))
+            restartOffset_ = 0;
+        if (bit == stepQuit) {
+            savedReply_ = lastReply_;
+            savedReplyCode_ = replyCode_;
+        }
+        stepCode_ = bit;
+        RunStep(static_cast<StepBit>(bit));
+        return;
+    }
+    sequenceNext_ = false;
+    doneReported_ = false;
+    EndStep(static_cast<std::uint16_t>(sequenceStatus_));
+}
+
+void TCustomFtpCli::RunStep(StepBit step) {
+    switch (step) {
+    case stepOpen: OpenStep(); break;
+    case stepUser: UserStep(); break;
+    case stepPass: PassStep(); break;
+    case stepCwd: CwdStep(); break;
+    case stepSize: SizeStep(); break;
+    case stepMkd: MkdStep(); break;
+    case stepRmd: RmdStep(); break;
+    case stepRnfr: RnfrStep(); break;
+    case stepRnto: RntoStep(); break;
+    case stepRetr: RetrStep(); break;
+    case stepList: ListStep(); break;
+    case stepQuit: QuitStep(); break;
+    case stepSyst: SystStep(); break;
+    case stepDele: DeleStep(); break;
+    case stepPwd: PwdStep(); break;
+    case stepQuote: QuoteStep(); break;
+    case stepStor: StorStep(); break;
+    case stepType: TypeStep(); break;
+    case stepRest: RestStep(); break;
+    case stepCdup: CdupStep(); break;
+    case stepNlst: NlstStep(); break;
+    case stepAppe: AppeStep(); break;
+    case stepDataPort: DataPortStep(); break;
+    }
+}
+
+// --- The control connection ------------------------------------------------------------------
+
+void TCustomFtpCli::OpenStep() {
+    if (!ReadyCheck())
+        return;
+    if (controlConnected_) {
+        RaiseUsageError("FTP component already connected");
+        return;
+    }
+    if (!inSequence_)
+        currentRequest_ = frqOpen;
+    stepCode_ = stepOpen;
+    doneReported_ = false;
+    closingAfterQuit_ = false;
+    replyBufferUsed_ = 0;
+    statusCode_ = 0;
+    resolvedHostAddr_.clear();
+    SetEngineState(fesResolving);
+    try {
+        // A dotted address completes inside this call.
+        controlSocket_->StartDnsLookup(ConnectionType() == ftpProxy ? proxyServer_ : hostName_);
+    } catch (const std::exception& e) {
+        ConnectFailed("500 " + ExceptionClassName(e) + ": " + e.what(), 500);
+    }
+}
+
+void TCustomFtpCli::ConnectFailed(const std::string& reply, std::uint16_t result) {
+    lastReply_ = reply;
+    replyCode_ = 500;
+    statusCode_ = 500;
+    NoteError();
+    sequenceNext_ = false;
+    // Closed first: a close after the end would leave the client resting in fesStepDone.
+    if (controlSocket_->State() != wsClosed)
+        controlSocket_->Close();
+    EndStep(result);
+    SetEngineState(fesReady);
+}
+
+void TCustomFtpCli::ControlDnsLookupDone(std::uint16_t error) {
+    if (engineState_ != fesResolving)
+        return;  // aborted meanwhile
+    if (error != 0) {
+        lastReply_ = SocketErrorReply(error);
+        replyCode_ = 500;
+        statusCode_ = 500;
+        NoteError();
+        EndStep(error);
+        return;
+    }
+    resolvedHostAddr_ = controlSocket_->DnsResult();
+    SetEngineState(fesAwaitingBanner);
+    try {
+        controlSocket_->SetAddr(resolvedHostAddr_);
+        controlSocket_->SetProto("tcp");
+        controlSocket_->SetPort(port_);
+        controlSocket_->Connect();
+    } catch (const std::exception& e) {
+        ConnectFailed("500 " + ExceptionClassName(e) + ": " + e.what(), 500);
+    }
+}
+
+void TCustomFtpCli::ControlSessionConnected(std::uint16_t error) {
+    if (error == 0) {
+        controlConnected_ = true;  // the greeting is still to come
+        return;
+    }
+    ConnectFailed(SocketErrorReply(error), error);
+}
+
+void TCustomFtpCli::ControlSessionClosed(std::uint16_t error) {
+    if (controlConnected_) {
+        controlConnected_ = false;
+        if (engineState_ != fesAborting)
+            SetEngineState(fesClosed);
+        if (OnSessionClosed)
+            OnSessionClosed(this, error);
+    }
+    if (engineState_ != fesAborting)
+        SetEngineState(fesStepDone);
+    // A request still waiting for its reply has failed: report it as such rather than with the
+    // success code that the last finished step left behind.
+    if (!doneReported_ && statusCode_ == 0 && !closingAfterQuit_ && stepCode_ != stepQuit) {
+        replyCode_ = 426;
+        statusCode_ = 426;
+        if (engineState_ == fesAborting) {
+            errorMessage_ = "426 Operation aborted.";
+        } else {
+            lastReply_ = "426 Connection closed";
+            if (error != 0)
+                lastReply_ += " (" + SocketErrorDescription(error) + ", error #" + std::to_string(error) + ")";
+            NoteError();
+        }
+    }
+    EndStep(static_cast<std::uint16_t>(statusCode_));
+}
+
+// --- Reading and judging replies -------------------------------------------------------------
+
+void TCustomFtpCli::ControlDataAvailable(std::uint16_t error) {
+    const std::size_t capacity = kReplyBufferSize - 1;
+    int count = controlSocket_->Receive(replyBuffer_.data() + replyBufferUsed_,
+                                        static_cast<int>(capacity - replyBufferUsed_));
+    if (count == 0) {
+        controlSocket_->Close();
+        return;
+    }
+    if (count < 0)
+        return;
+    replyBufferUsed_ += static_cast<std::size_t>(count);
+    replyBuffer_[replyBufferUsed_] = '\0';
+    // Lines are cut out of the buffer before they are handled, because handling one may start
+    // the next request on this same buffer.
+    while (replyBufferUsed_ > 0) {
+        ftp::ReplyLineSplit split = ftp::SplitReplyLine(std::string_view(replyBuffer_.data(), replyBufferUsed_),
+                                                        options_.Contains(ftpAcceptLF), capacity);
+        if (split.Result != ftp::ParseResult::Complete)
+            break;
+        lastReply_.assign(split.Line);
+        std::memmove(replyBuffer_.data(), replyBuffer_.data() + split.Consumed, replyBufferUsed_ - split.Consumed);
+        replyBufferUsed_ -= split.Consumed;
+        replyBuffer_[replyBufferUsed_] = '\0';
+        if (OnResponse)
+            OnResponse(this);
+        bool stopReading = false;
+        HandleReplyLine(error, stopReading);
+        if (stopReading)
+            break;
+    }
+}
+
+void TCustomFtpCli::HandleReplyLine(std::uint16_t error, bool& stopReading) {
+    ftp::ReplyLineClass line = ftp::ClassifyReplyLine(lastReply_);
+    if (line.HasCode && (engineState_ == fesAwaitingBanner || engineState_ == fesAwaitingReply))
+        replyCode_ = line.Code;
+    switch (engineState_) {
+    case fesAwaitingBanner:
+        Display("< " + lastReply_);
+        if (!line.IsFinal)
+            return;
+        if (replyCode_ == 220) {
+            SetEngineState(fesSessionOpen);
+            if (OnSessionConnected)
+                OnSessionConnected(this, error);
+            EndStep(0);
+            return;
+        }
+        NoteError();
+        statusCode_ = replyCode_;
+        controlSocket_->Close();  // the close handler ends the request
+        stopReading = true;
+        return;
+    case fesAwaitingReply:
+        if (!line.IsFinal)
+            return;
+        if (fNext_ == ReplyHandler::None) {
+            RaiseUsageError("Program error: FNext is nil");
+            return;
+        }
+        DispatchFinalReply();
+        return;
+    default:
+        Display("< " + lastReply_);
+        return;
+    }
+}
+
+void TCustomFtpCli::DispatchFinalReply() {
+    switch (fNext_) {
+    case ReplyHandler::None: break;
+    case ReplyHandler::Judge: JudgeReply(); break;
+    case ReplyHandler::RetrFirst: RetrieveFirstReply(); break;
+    case ReplyHandler::RetrClosing: RetrieveClosingReply(); break;
+    case ReplyHandler::StoreFirst: StoreFirstReply(); break;
+    case ReplyHandler::StoreClosing: StoreClosingReply(); break;
+    }
+}
+
+void TCustomFtpCli::JudgeReply() {
+    Display("< " + lastReply_);
+    if (!ftp::ClassifyReplyLine(lastReply_).IsFinal)
+        return;
+    statusCode_ = 0;
+    if (expectedCodes_[0] == 0) {
+        if (replyCode_ >= 500)
+            statusCode_ = replyCode_;
+    } else {
+        statusCode_ = replyCode_;
+        for (int code : expectedCodes_) {
+            if (code == 0)
+                break;
+            if (code == replyCode_) {
+                statusCode_ = 0;
+                break;
+            }
+        }
+    }
+    if (statusCode_ != 0)
+        NoteError();
+    if (passiveMode_ && replyCode_ == 227)
+        pasvReply_ = lastReply_;
+    ParseReplyResult();
+    if (afterReplyHandler_ == AfterReply::CloseControl) {
+        closingAfterQuit_ = true;
+        controlSocket_->Close();  // the close handler ends the request
+        return;
+    }
+    EndStep(static_cast<std::uint16_t>(statusCode_));
+}
+
+void TCustomFtpCli::ParseReplyResult() {
+    if (statusCode_ != 0)
+        return;
+    switch (stepCode_) {
+    case stepSize: {
+        ftp::SizeReplyParse size = ftp::ParseSizeReply(lastReply_);
+        if (size.Result == ftp::ParseResult::Complete)
+            remoteFileSize_ = size.Size;
+        break;
+    }
+    case stepCwd:
+    case stepMkd:
+    case stepPwd:
+    case stepCdup:
+        replyDirName_ = ftp::ParseReplyDirName(lastReply_);
+        break;
+    default:
+        break;
+    }
+}
+
+// --- Posted messages and abort ---------------------------------------------------------------
+
+void TCustomFtpCli::HandleNotification(unsigned message, std::uintptr_t wParam, std::intptr_t) {
+    try {
+        if (message == kWmFtpRequestDone) {
+            if (OnRequestDone)
+                OnRequestDone(this, currentRequest_, static_cast<std::uint16_t>(wParam));
+        } else if (message == kWmFtpSendData) {
+            transferStartTick_ = NowMs();
+            SendNextBlock(0);
+        }
+    } catch (const std::exception& e) {
+        HandleBackgroundException(e);
+    }
+}
+
+void TCustomFtpCli::HandleBackgroundException(const std::exception& e) {
+    bool canClose = true;
+    if (OnBgException) {
+        try {
+            OnBgException(this, e, canClose);
+        } catch (...) {
+            // The handler's own failure has nowhere to go.
+        }
+    }
+    // Left running, a request whose handler failed might never end; abort it so it reports.
+    if (canClose) {
+        try {
+            AbortAll();
+        } catch (...) {
+        }
+    }
+}
+
+void TCustomFtpCli::AbortAll() {
+    bool wasResolving = engineState_ == fesResolving;
+    SetEngineState(fesAborting);
+    CloseLocalFile();
+    if (wasResolving)
+        controlSocket_->CancelLookup();
+    if (controlSocket_->State() != wsClosed)
+        controlSocket_->Close();
+    if (dataSocket_->State() != wsClosed)
+        CloseDataSocket();
+    CloseLocalFile();
+    controlConnected_ = false;
+    // A request with no open connection (a lookup, say) gets no close event: report it here.
+    if (!doneReported_) {
+        replyCode_ = 426;
+        statusCode_ = 426;
+        errorMessage_ = "426 Operation aborted.";
+        sequenceNext_ = false;
+        EndStep(426);
+    }
+    SetEngineState(fesReady);
+}
