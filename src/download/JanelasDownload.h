@@ -43,6 +43,10 @@ public:
     // A new progress window, shown. `cancelar` runs when the user asks to stop the run.
     virtual std::unique_ptr<TelaBaixando> MostraBaixando(std::function<void()> cancelar) = 0;
 
+    // The closing question after a run in which every file arrived and an installer is among
+    // them; true starts the installer.
+    virtual bool PerguntaInstalar(const std::string& caption, const std::string& texto) = 0;
+
     // A file that was not fetched because the local copy is complete and current.
     virtual void ArquivoMantido(const std::string& nomeArquivo) { (void)nomeArquivo; }
 };

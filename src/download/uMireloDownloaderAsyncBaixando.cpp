@@ -47,11 +47,12 @@ QLabel* Rotulo(const QString& texto, QWidget* parent)
 }  // namespace
 
 TfrmMireloDownloaderAsyncBaixando::TfrmMireloDownloaderAsyncBaixando(
-    const std::int64_t& bytesRecebidos, const bool& transferenciaConcluida, QWidget* parent)
+    std::function<std::int64_t()> bytesRecebidos, std::function<bool()> transferenciaConcluida,
+    QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      BytesRecebidos(bytesRecebidos),
-      TransferenciaConcluida(transferenciaConcluida)
+      BytesRecebidos(std::move(bytesRecebidos)),
+      TransferenciaConcluida(std::move(transferenciaConcluida))
 {
     setWindowTitle(QStringLiteral("Salvando arquivo ..."));
     setWindowModality(Qt::ApplicationModal);
@@ -125,14 +126,15 @@ void TfrmMireloDownloaderAsyncBaixando::Timer1Timer()
 {
     if (!Aberta_)
         return;
+    const bool concluida = Concluida();
     const mirelo_download::LeituraBaixando leitura =
-        mirelo_download::CalculaTick(Posicao_, BytesRecebidos, Maximo_, TransferenciaConcluida);
+        mirelo_download::CalculaTick(Posicao_, BytesRecebidos(), Maximo_, concluida);
     Posicao_ = leitura.Posicao;
     lblKbAtual->setText(QString::fromStdString(leitura.KbAtual));
     lblVelocidade->setText(QString::fromStdString(leitura.Velocidade));
     lblPer->setText(QString::fromStdString(leitura.Percentual));
     MostraPosicao();
-    if (TransferenciaConcluida)
+    if (concluida)
         accept();
 }
 
@@ -168,5 +170,5 @@ void TfrmMireloDownloaderAsyncBaixando::MostraPosicao()
     // A bar with the range 0 … 0 turns into a busy indicator; an empty one is a plain bar.
     pbBaixando->setRange(0, maximo > 0 ? maximo : 1);
     pbBaixando->setValue(maximo > 0 ? static_cast<int>(Posicao_ / escala)
-                                    : (TransferenciaConcluida ? 1 : 0));
+                                    : (Concluida() ? 1 : 0));
 }

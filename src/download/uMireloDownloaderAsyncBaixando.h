@@ -2,8 +2,9 @@
 // shows the kilobytes received, the total, the speed and the percentage from the byte count the
 // FTP client reported last. It closes at the first tick after the retrieval has ended, or at
 // once on Cancelar (also a click on the speed, the close box or Escape). The dialog does not
-// drive the transfer: the download run does, and reads whether it is still open. It reads the
-// two values it is given by reference at every tick, so they must outlive it. GUI thread only.
+// drive the transfer: the download run does, and reads whether it is still open. At every tick it
+// asks the two readers it was given for the byte count and the end of the retrieval. GUI thread
+// only.
 #pragma once
 
 #include <cstdint>
@@ -19,16 +20,20 @@ class QTimer;
 
 class TfrmMireloDownloaderAsyncBaixando : public QDialog {
 public:
-    // `bytesRecebidos`: the last count of the FTP client's progress event (never reset between
-    // files); `transferenciaConcluida`: whether the file retrieval has ended.
-    TfrmMireloDownloaderAsyncBaixando(const std::int64_t& bytesRecebidos,
-                                      const bool& transferenciaConcluida,
+    // `bytesRecebidos` reads the last count of the FTP client's progress event (never reset
+    // between files); `transferenciaConcluida` whether the file retrieval has ended.
+    TfrmMireloDownloaderAsyncBaixando(std::function<std::int64_t()> bytesRecebidos,
+                                      std::function<bool()> transferenciaConcluida,
                                       QWidget* parent = nullptr);
 
     // The server and file lines; `nomeArquivo` keeps the server's bytes.
     void Inicia(const std::string& hostName, const std::string& nomeArquivo);
     // The file's size: the bar's maximum and the total label.
     void DefineTotal(std::int64_t tamanho);
+
+    // The run has seen the retrieval end (also when it failed before it started): the next tick
+    // closes the dialog even if the end was never reported to the session.
+    void Termina() { Terminada = true; }
 
     // One tick of the 1000 ms display timer.
     void Timer1Timer();
@@ -60,8 +65,11 @@ protected:
 private:
     void MostraPosicao();
 
-    const std::int64_t& BytesRecebidos;
-    const bool& TransferenciaConcluida;
+    bool Concluida() const { return Terminada || TransferenciaConcluida(); }
+
+    std::function<std::int64_t()> BytesRecebidos;
+    std::function<bool()> TransferenciaConcluida;
+    bool Terminada = false;
     std::int64_t Posicao_ = 50;
     std::int64_t Maximo_ = 100;
     bool Aberta_ = true;

@@ -28,13 +28,15 @@ void Clica(QWidget* alvo)
 struct Estado {
     std::int64_t Bytes = 0;
     bool Concluida = false;
+    std::function<std::int64_t()> LeBytes() { return [this] { return Bytes; }; }
+    std::function<bool()> LeConcluida() { return [this] { return Concluida; }; }
 };
 
 TEST(Baixando, StartsWithTheDesignValuesAndNamesServerAndFile)
 {
     QtTestApp();
     Estado estado;
-    TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+    TfrmMireloDownloaderAsyncBaixando dialogo(estado.LeBytes(), estado.LeConcluida());
     EXPECT_EQ(dialogo.windowTitle(), QStringLiteral("Salvando arquivo ..."));
     EXPECT_EQ(dialogo.lblKbAtual->text(), QStringLiteral("0000 kb"));
     EXPECT_EQ(dialogo.lblVelocidade->text(), QStringLiteral("0 kbs"));
@@ -51,7 +53,7 @@ TEST(Baixando, TicksShowKilobytesSpeedAndPercentThenCloseAfterTheEnd)
 {
     QtTestApp();
     Estado estado;
-    TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+    TfrmMireloDownloaderAsyncBaixando dialogo(estado.LeBytes(), estado.LeConcluida());
     dialogo.show();
     dialogo.DefineTotal(3'000'000);
     EXPECT_EQ(dialogo.lblTotal->text(), QStringLiteral("2929 kb"));
@@ -82,7 +84,7 @@ TEST(Baixando, TheOwnTimerClosesTheDialogOnceTheTransferHasEnded)
     Estado estado;
     estado.Bytes = 10;
     estado.Concluida = true;
-    TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+    TfrmMireloDownloaderAsyncBaixando dialogo(estado.LeBytes(), estado.LeConcluida());
     dialogo.DefineTotal(10);
     dialogo.show();
     QElapsedTimer relogio;
@@ -97,7 +99,7 @@ TEST(Baixando, SizeZeroShowsZeroUntilTheEndThenHundredAndStillCloses)
 {
     QtTestApp();
     Estado estado;
-    TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+    TfrmMireloDownloaderAsyncBaixando dialogo(estado.LeBytes(), estado.LeConcluida());
     dialogo.show();
     dialogo.DefineTotal(0);
     EXPECT_EQ(dialogo.lblTotal->text(), QStringLiteral("0 kb"));
@@ -118,7 +120,7 @@ TEST(Baixando, CancelarAndAClickOnTheSpeedStopTheRunOnce)
     QtTestApp();
     for (int jeito = 0; jeito < 3; ++jeito) {
         Estado estado;
-        TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+        TfrmMireloDownloaderAsyncBaixando dialogo(estado.LeBytes(), estado.LeConcluida());
         int cancelamentos = 0;
         dialogo.OnCancelar = [&] { ++cancelamentos; };
         dialogo.show();
@@ -140,7 +142,7 @@ TEST(Baixando, FilesBeyondTheBarsRangeAreShownInProportion)
 {
     QtTestApp();
     Estado estado;
-    TfrmMireloDownloaderAsyncBaixando dialogo(estado.Bytes, estado.Concluida);
+    TfrmMireloDownloaderAsyncBaixando dialogo(estado.LeBytes(), estado.LeConcluida());
     const std::int64_t seisGiga = 6LL * 1024 * 1024 * 1024;
     dialogo.DefineTotal(seisGiga);
     EXPECT_EQ(dialogo.lblTotal->text(), QStringLiteral("6291456 kb"));

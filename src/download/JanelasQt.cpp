@@ -1,0 +1,57 @@
+#include "download/JanelasQt.h"
+
+#include "download/SessaoDownloader.h"
+#include "download/uMireloDownloaderAsyncBaixando.h"
+#include "download/uMireloDownloaderAsyncPastaDownload.h"
+#include "platform/UserServices.h"
+
+namespace mirelo_download {
+namespace {
+
+class TelaQt : public TelaBaixando {
+public:
+    TelaQt(TSessaoDownloader& sessao, QWidget* pai, std::function<void()> cancelar)
+        : Dialogo(std::make_unique<TfrmMireloDownloaderAsyncBaixando>(
+              [&sessao] { return static_cast<std::int64_t>(sessao.BytesRecebidos); },
+              [&sessao] { return sessao.TransferenciaConcluida; }, pai))
+    {
+        Dialogo->OnCancelar = std::move(cancelar);
+        Dialogo->show();
+    }
+
+    void Inicia(const std::string& hostName, const std::string& nomeArquivo) override
+    {
+        Dialogo->Inicia(hostName, nomeArquivo);
+    }
+    void DefineTotal(std::int64_t tamanho) override { Dialogo->DefineTotal(tamanho); }
+    void Termina(const std::string&) override { Dialogo->Termina(); }
+    bool Aberta() const override { return Dialogo->Aberta(); }
+
+private:
+    std::unique_ptr<TfrmMireloDownloaderAsyncBaixando> Dialogo;
+};
+
+}  // namespace
+
+TJanelasDownloadQt::TJanelasDownloadQt(TSessaoDownloader& sessao, QWidget* pai)
+    : Sessao(sessao), Pai(pai)
+{
+}
+
+std::string TJanelasDownloadQt::EscolhePasta(const std::string& inicial)
+{
+    TfMireloDownloaderPastaDownload dialogo(Sessao.Servicos(), Pai);
+    return dialogo.EscolhePasta(inicial);
+}
+
+std::unique_ptr<TelaBaixando> TJanelasDownloadQt::MostraBaixando(std::function<void()> cancelar)
+{
+    return std::make_unique<TelaQt>(Sessao, Pai, std::move(cancelar));
+}
+
+bool TJanelasDownloadQt::PerguntaInstalar(const std::string& caption, const std::string& texto)
+{
+    return Sessao.Servicos().AskYesNo(caption, texto, platform::UserServices::Icon::Question);
+}
+
+}  // namespace mirelo_download
