@@ -263,7 +263,8 @@ TEST(AvaliaRegras, MalformedRuleTextYieldsWhatItCan) {
     std::string regra = "Regras\n";
     regra += std::string(2 * 1024 * 1024, 'z');  // a megabyte line
     regra += "\n[Regra]\nTipo=R\n";
-    regra += std::string("Regkey=SOFTWARE\\Orva\\Ausente\\Versao\0lixo\n", 44);
+    static const char kComNulo[] = "Regkey=SOFTWARE\\Orva\\Ausente\\Versao\0lixo\n";
+    regra += std::string(kComNulo, sizeof kComNulo - 1);
     regra += "sem igual\nnem aqui\nsuporte.dll\n";
     regra += "[Regra]";  // a header as the last bytes of the file
     const std::vector<std::string> coletadas = LinhasColetadas(regra, 1);
