@@ -388,10 +388,11 @@ void TCustomFtpCli::ConnectFailed(const std::string& reply, std::uint16_t result
     statusCode_ = 500;
     NoteError();
     sequenceNext_ = false;
-    // Closed first: a close after the end would leave the client resting in fesStepDone.
+    EndStep(result);
+    // The close handler finds the request reported and leaves fesStepDone, which the last line
+    // turns back into fesReady.
     if (controlSocket_->State() != wsClosed)
         controlSocket_->Close();
-    EndStep(result);
     SetEngineState(fesReady);
 }
 

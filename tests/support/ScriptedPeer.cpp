@@ -212,6 +212,25 @@ ScriptedPeer& ScriptedPeer::CloseData() {
     });
 }
 
+ScriptedPeer& ScriptedPeer::EndDataAndWaitClientClose() {
+    return Add("end the data stream and wait for the client to close", [this](std::string& error) {
+        if (data_ < 0 || ::shutdown(data_, SHUT_WR) != 0) {
+            error = "data connection not open";
+            return false;
+        }
+        char buffer[4096];
+        for (;;) {
+            if (!WaitReadable(data_, error))
+                return false;
+            if (::recv(data_, buffer, sizeof buffer, 0) <= 0)
+                break;
+        }
+        CloseFd(data_);
+        CloseFd(dataListener_);
+        return true;
+    });
+}
+
 ScriptedPeer& ScriptedPeer::WaitGate(int gate) {
     return Add("wait for gate " + std::to_string(gate), [this, gate](std::string& error) {
         std::unique_lock<std::mutex> lock(gateMutex_);

@@ -52,6 +52,9 @@ public:
     // Waits until the client has closed its end of the data connection (bytes are discarded).
     ScriptedPeer& WaitDataClosedByClient();
     ScriptedPeer& CloseData();
+    // Ends the data stream (shutdown for writing) and waits until the client has closed its end,
+    // so the test knows the client saw the end before anything the script sends next.
+    ScriptedPeer& EndDataAndWaitClientClose();
 
     // Waits until the test opens gate `gate` (OpenGate), so the test can order the peer's moves
     // after something the client did.

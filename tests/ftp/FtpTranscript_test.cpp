@@ -1,0 +1,468 @@
+// Transcript tests: a scripted server says exactly what a test needs, and the test checks the
+// exact commands the client sends and what the client makes of the replies. Each runs on both
+// event-loop backends.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "FtpServers.h"
+#include "FtpTestHarness.h"
+#include "ScriptedPeer.h"
+#include "TempDir.h"
+
+using Commands = std::vector<std::string>;
+
+class FtpTranscript : public testing::TestWithParam<LoopBackend> {
+protected:
+    void SetUp() override { h.ftp->SetPort(std::to_string(peer.Port())); }
+
+    ScriptedPeer& LogOnScript() {
+        return peer.Reply("220 scripted peer ready")
+            .Expect("USER anonymous")
+            .Reply("331 Password required")
+            .Expect("PASS guest@example.com")
+            .Reply("230 Logged in");
+    }
+
+    std::string PeerFailure() {
+        std::string failure;
+        peer.Finish(failure);
+        return failure;
+    }
+
+    FtpHarness h{GetParam()};
+    ScriptedPeer peer;
+    TempDir dir;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, FtpTranscript, testing::Values(LoopBackend::Poll, LoopBackend::Qt), LoopBackendName);
+
+// --- Log-on ----------------------------------------------------------------------------------
+
+TEST_P(FtpTranscript, MultiLineGreetingEndsTheOpenStepOnceOnItsLastLine) {
+    peer.Send("220-Welcome\r\n220-to the scripted peer\r\n")
+        .Send("220 ready\r\n")
+        .Expect("USER anonymous")
+        .Reply("331 Password required")
+        .Expect("PASS guest@example.com")
+        .Reply("230-Hello\r\n230 Logged in");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.LastRequest(), frqLogOn);
+    EXPECT_EQ(h.done.size(), 1u);
+    EXPECT_EQ(h.sessionsConnected, 1);
+    EXPECT_EQ(h.TraceCount("< 220-Welcome"), 1);
+    EXPECT_EQ(h.TraceCount("< 220-to the scripted peer"), 1);
+    EXPECT_EQ(h.TraceCount("< 220 ready"), 1);
+    EXPECT_EQ(h.ftp->LastReply(), "230 Logged in");
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    EXPECT_TRUE(h.ftp->IsControlOpen());
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, UserAnsweredWith230SkipsPass) {
+    peer.Reply("220 ready")
+        .Expect("USER anonymous")
+        .Reply("230 No password needed")
+        .Expect("QUIT")
+        .Reply("221 Bye")
+        .ExpectClose();
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::QuitStep), 0);
+    EXPECT_FALSE(h.ftp->IsControlOpen());
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "QUIT"}));
+}
+
+TEST_P(FtpTranscript, RefusedPasswordEndsLogOnWithItsCodeAndKeepsTheConnection) {
+    peer.Reply("220 ready")
+        .Expect("USER anonymous")
+        .Reply("331 Password required")
+        .Expect("PASS guest@example.com")
+        .Reply("530 Login incorrect.")
+        .Expect("PWD")
+        .Reply("530 Please login with USER and PASS.");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 530);
+    EXPECT_EQ(h.LastRequest(), frqLogOn);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "530 Login incorrect.");
+    EXPECT_TRUE(h.ftp->IsControlOpen());
+    // The failed sequence must not stay armed: a later single step ends alone and sends no PASS.
+    EXPECT_EQ(h.Run(&TCustomFtpCli::PwdStep), 530);
+    EXPECT_EQ(h.LastRequest(), frqPwd);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com", "PWD"}));
+}
+
+TEST_P(FtpTranscript, FailedStepLeavesNoHalfSequenceBehind) {
+    peer.Reply("220 ready")
+        .Expect("USER anonymous")
+        .Reply("530 Not now")
+        .Expect("CWD /pub")
+        .Reply("250 Directory changed")
+        .Expect("SYST")
+        .Reply("215 UNIX Type: L8");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 530);
+    h.ftp->SetHostDirName("/pub");
+    EXPECT_EQ(h.Run(&TCustomFtpCli::CwdStep), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::SystStep), 0);
+    EXPECT_EQ(h.ftp->LastReply(), "215 UNIX Type: L8");
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "CWD /pub", "SYST"}));
+}
+
+TEST_P(FtpTranscript, GreetingOtherThan220ClosesAndReportsItsCode) {
+    peer.Reply("421 Too many users").ExpectClose();
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 421);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "421 Too many users");
+    EXPECT_EQ(h.sessionsConnected, 0);
+    EXPECT_FALSE(h.ftp->IsControlOpen());
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, EmptyUserNameInsideLogOnEndsTheRequestInsteadOfHanging) {
+    h.ftp->SetUserName("");
+    peer.Reply("220 ready");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 500);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "500 UserName emtpy");
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_TRUE(peer.Commands().empty());
+}
+
+TEST_P(FtpTranscript, ProxyConnectionSendsTheTargetHostInTheUserName) {
+    h.ftp->SetConnectionType(ftpProxy);
+    h.ftp->SetProxyServer("127.0.0.1");
+    h.ftp->SetHostName("ftp.example.org");
+    EXPECT_TRUE(h.ftp->PassiveMode());
+    h.ftp->SetPassiveMode(false);
+    EXPECT_TRUE(h.ftp->PassiveMode());
+    peer.Reply("220 proxy ready")
+        .Expect("USER anonymous@ftp.example.org")
+        .Reply("331 Password required")
+        .Expect("PASS guest@example.com")
+        .Reply("230 Logged in");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_THROW(h.ftp->SetConnectionType(ftpDirect), FtpException);
+    EXPECT_EQ(h.ftp->ConnectionType(), ftpProxy);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+// --- The reply reader ------------------------------------------------------------------------
+
+TEST_P(FtpTranscript, BareLineFeedEndsALineOnlyWithAcceptLF) {
+    peer.Send("220 ready\n")
+        .Expect("USER anonymous")
+        .Send("331 Password required\n")
+        .Expect("PASS guest@example.com")
+        .Send("230 Logged in\n");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.ftp->LastReply(), "230 Logged in");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, WithoutAcceptLFABareLineFeedWaitsForCrLf) {
+    h.ftp->SetOptions({});
+    peer.Send("220 ready\n").Send("220 still the greeting\r\n").Expect("USER anonymous").Reply("230 Logged in");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    // One line: the bare LF did not end it.
+    EXPECT_EQ(h.TraceCount("< 220 ready\n220 still the greeting"), 1);
+    EXPECT_EQ(h.sessionsConnected, 1);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, ReplySplitOverTwoReceivesIsHandledOnceComplete) {
+    // The first send holds a whole line and the start of the next; the rest is sent only after
+    // the client has handled the first line, so the final line spans two receives.
+    h.ftp->OnResponse = [this](TObject*) {
+        if (h.ftp->LastReply() == "220-first part")
+            peer.OpenGate(1);
+    };
+    peer.Send("220-first part\r\n22")
+        .WaitGate(1)
+        .Send("0 ready\r\n")
+        .Expect("USER anonymous")
+        .Reply("230 Logged in");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.TraceCount("< 220 ready"), 1);
+    EXPECT_EQ(h.sessionsConnected, 1);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, OverLongReplyLineIsCutAndReadingGoesOn) {
+    std::string longText(5000, 'x');
+    peer.Send("220-" + longText + "\r\n220 ready\r\n").Expect("USER anonymous").Reply("230 Logged in");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.sessionsConnected, 1);
+    EXPECT_TRUE(h.ftp->IsControlOpen());
+    // "< " + the first 4095 bytes, then the rest of the long line as a line of its own.
+    EXPECT_EQ(h.TraceCount("< 220-" + std::string(4091, 'x')), 1);
+    EXPECT_EQ(h.TraceCount("< " + std::string(5000 - 4091, 'x')), 1);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+// --- Usage errors and request rules ----------------------------------------------------------
+
+TEST_P(FtpTranscript, RequestWhileAnotherRunsIsRefusedAndTheFirstGoesOn) {
+    LogOnScript();
+    peer.Start();
+    h.ftp->LogOn();
+    h.ftp->SetHostDirName("/pub");
+    try {
+        h.ftp->CwdStep();
+        ADD_FAILURE() << "CwdStep was not refused";
+    } catch (const FtpException& e) {
+        EXPECT_STREQ(e.what(), "FTP component not ready");
+    }
+    std::string reported;
+    h.ftp->OnRequestError = [&](TObject*, std::string& text) { reported = text; };
+    h.ftp->SizeStep();
+    EXPECT_EQ(reported, "FTP component not ready");
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return !h.done.empty(); }));
+    EXPECT_EQ(h.done.size(), 1u);
+    EXPECT_EQ(h.done[0], std::make_pair(frqLogOn, std::uint16_t{0}));
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com"}));
+}
+
+TEST_P(FtpTranscript, UsageErrorsBeforeAnythingIsSent) {
+    EXPECT_THROW(h.ftp->CwdStep(), FtpException);  // HostDirName empty
+    h.ftp->SetHostDirName("/pub");
+    try {
+        h.ftp->CwdStep();
+        ADD_FAILURE() << "CwdStep without a connection was not refused";
+    } catch (const FtpException& e) {
+        EXPECT_STREQ(e.what(), "FTP component not connected");
+    }
+    try {
+        h.ftp->GetFile();
+        ADD_FAILURE() << "GetFile without a connection was not refused";
+    } catch (const FtpException& e) {
+        EXPECT_STREQ(e.what(), "FTP component not connected");
+    }
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    // Nothing ran, so nothing is reported.
+    PumpPending(*h.loop);
+    EXPECT_TRUE(h.done.empty());
+    // The refused sequence left nothing behind: a log-on still works.
+    LogOnScript();
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.LastRequest(), frqLogOn);
+    try {
+        h.ftp->LogOn();
+        ADD_FAILURE() << "a second log-on was not refused";
+    } catch (const FtpException& e) {
+        EXPECT_STREQ(e.what(), "FTP component already connected");
+    }
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, SessionSizeReportsTheReplyBeforeQuit) {
+    h.ftp->SetHostDirName("/pub/mirelo");
+    h.ftp->SetHostFileName("formularios.cfg");
+    LogOnScript()
+        .Expect("CWD /pub/mirelo")
+        .Reply("250 \"/pub/mirelo\" is the current directory")
+        .Expect("SIZE formularios.cfg")
+        .Reply("213 5368709120")
+        .Expect("QUIT")
+        .Reply("221 Goodbye.")
+        .ExpectClose();
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::SessionSize), 0);
+    EXPECT_EQ(h.LastRequest(), frqSize);
+    EXPECT_EQ(h.ftp->RemoteFileSize(), 5368709120LL);
+    EXPECT_EQ(h.ftp->LastReply(), "213 5368709120");
+    EXPECT_EQ(h.ftp->ReplyCode(), 213);
+    EXPECT_EQ(h.ftp->ReplyDirName(), "/pub/mirelo");
+    EXPECT_FALSE(h.ftp->IsControlOpen());
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, SizeOfAMissingFileReports550AndLeavesZero) {
+    h.ftp->SetHostFileName("first");
+    LogOnScript().Expect("SIZE first").Reply("213 77").Expect("SIZE missing").Reply("550 No such file.");
+    peer.Start();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::SizeStep), 0);
+    EXPECT_EQ(h.ftp->RemoteFileSize(), 77);
+    h.ftp->SetHostFileName("missing");
+    EXPECT_EQ(h.Run(&TCustomFtpCli::SizeStep), 550);
+    EXPECT_EQ(h.LastRequest(), frqSize);
+    EXPECT_EQ(h.ftp->RemoteFileSize(), 0);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "550 No such file.");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, SessionSystSendsNoCwdAndRenameNeeds350) {
+    h.ftp->SetHostDirName("/ignored");
+    h.ftp->SetHostFileName("old");
+    h.ftp->SetLocalFileName("new");
+    LogOnScript()
+        .Expect("SYST")
+        .Reply("215 UNIX Type: L8")
+        .Expect("QUIT")
+        .Reply("221 Bye")
+        .ExpectClose();
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::SessionSyst), 0);
+    EXPECT_EQ(h.LastRequest(), frqSessionSyst);
+    EXPECT_EQ(h.ftp->LastReply(), "215 UNIX Type: L8");
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com", "SYST", "QUIT"}));
+}
+
+TEST_P(FtpTranscript, RenameSendsRntoOnlyAfter350) {
+    h.ftp->SetHostFileName("old");
+    h.ftp->SetLocalFileName("new");
+    LogOnScript()
+        .Expect("RNFR old")
+        .Reply("350 Ready for destination name.")
+        .Expect("RNTO new")
+        .Reply("250 Renamed.")
+        .Expect("RNFR old")
+        .Reply("550 No such file.")
+        .Expect("NOOP")
+        .Reply("200 NOOP ok.")
+        .Expect("BOGUS")
+        .Reply("500 Unknown command.");
+    peer.Start();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::RenameFile), 0);
+    EXPECT_EQ(h.LastRequest(), frqRename);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::RenameFile), 550);
+    // QuoteStep sends LocalFileName as it stands; any code below 500 is success.
+    h.ftp->SetLocalFileName("NOOP");
+    EXPECT_EQ(h.Run(&TCustomFtpCli::QuoteStep), 0);
+    h.ftp->SetLocalFileName("BOGUS");
+    EXPECT_EQ(h.Run(&TCustomFtpCli::QuoteStep), 500);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com", "RNFR old", "RNTO new",
+                                         "RNFR old", "NOOP", "BOGUS"}));
+}
+
+TEST_P(FtpTranscript, ControlConnectionLostWhileWaitingIsAFailure) {
+    h.ftp->SetHostDirName("/pub");
+    std::vector<std::uint16_t> closes;
+    h.ftp->OnSessionClosed = [&](TObject*, std::uint16_t error) { closes.push_back(error); };
+    LogOnScript().Expect("CWD /pub").CloseControl();
+    peer.Start();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::CwdStep), 426);
+    EXPECT_EQ(h.ftp->StatusCode(), 426);
+    EXPECT_EQ(h.ftp->ErrorMessage().rfind("426 Connection closed", 0), 0u) << h.ftp->ErrorMessage();
+    EXPECT_EQ(closes.size(), 1u);
+    EXPECT_FALSE(h.ftp->IsControlOpen());
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, ConnectionRefusedEndsLogOnWithTheSocketError) {
+    h.ftp->SetPort(std::to_string(FreeLoopbackPort()));
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 10061);
+    EXPECT_EQ(h.ftp->LastReply().rfind("500 ", 0), 0u);
+    EXPECT_NE(h.ftp->LastReply().find("(Winsock error #10061)"), std::string::npos) << h.ftp->LastReply();
+    EXPECT_EQ(h.ftp->ReplyCode(), 500);
+    EXPECT_EQ(h.sessionsConnected, 0);
+    EXPECT_FALSE(h.ftp->IsControlOpen());
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+}
+
+TEST_P(FtpTranscript, AbortWhileWaitingReports426Once) {
+    h.ftp->SetHostDirName("/slow");
+    LogOnScript();  // and then silence
+    peer.Start();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    h.ftp->CwdStep();
+    ASSERT_EQ(h.ftp->EngineState(), fesAwaitingReply);
+    h.ftp->AbortAll();
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    EXPECT_FALSE(h.ftp->IsControlOpen());
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return h.done.size() == 2; }));
+    EXPECT_EQ(h.done[1], std::make_pair(frqCwd, std::uint16_t{426}));
+    EXPECT_EQ(h.ftp->ErrorMessage(), "426 Operation aborted.");
+    PumpPending(*h.loop);
+    EXPECT_EQ(h.done.size(), 2u);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, WaitUntilReadyGivesUpAfterTheTimeout) {
+    h.ftp->SetHostDirName("/silent");
+    LogOnScript().Expect("CWD /silent").ExpectClose();
+    peer.Start();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    h.ftp->SetTimeout(1);
+    EXPECT_FALSE(h.ftp->CwdStepAndWait());
+    EXPECT_EQ(h.ftp->ErrorMessage(), "426 Timeout");
+    EXPECT_EQ(h.ftp->ReplyCode(), 426);
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    EXPECT_FALSE(h.ftp->IsControlOpen());
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return h.done.size() == 2; }));
+    EXPECT_EQ(h.done[1].second, 426);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, WaitingOperationsReportSuccessAndFailure) {
+    h.ftp->SetHostDirName("/pub");
+    LogOnScript()
+        .Expect("CWD /pub")
+        .Reply("250 OK")
+        .Expect("TYPE I")
+        .Reply("200 Type set to I")
+        .Expect("CWD /pub")
+        .Reply("550 No such directory");
+    peer.Start();
+    ASSERT_TRUE(h.ftp->RunAndWait(&TCustomFtpCli::LogOn));
+    EXPECT_TRUE(h.ftp->CwdStepAndWait());
+    h.ftp->SetBinary(false);
+    EXPECT_TRUE(h.ftp->SetTypeBinaryAndWait());
+    EXPECT_TRUE(h.ftp->Binary());
+    EXPECT_FALSE(h.ftp->CwdStepAndWait());
+    EXPECT_EQ(h.ftp->StatusCode(), 550);
+    // A refused start gives false instead of an exception.
+    h.ftp->SetHostDirName("");
+    EXPECT_FALSE(h.ftp->CwdStepAndWait());
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, ExceptionFromOnRequestDoneAbortsUnlessTheHandlerKeepsIt) {
+    std::string seen;
+    bool keep = false;
+    h.ftp->OnBgException = [&](TObject* sender, const std::exception& e, bool& canClose) {
+        EXPECT_EQ(sender, h.ftp.get());
+        seen = e.what();
+        canClose = !keep;
+    };
+    int calls = 0;
+    h.ftp->OnRequestDone = [&](TObject*, TFtpRequest, std::uint16_t) {
+        ++calls;
+        throw std::runtime_error("handler failed");
+    };
+    LogOnScript().Expect("SYST").Reply("215 UNIX").ExpectClose();
+    peer.Start();
+    keep = true;
+    h.ftp->LogOn();
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return calls == 1; }));
+    EXPECT_EQ(seen, "handler failed");
+    EXPECT_TRUE(h.ftp->IsControlOpen());
+    keep = false;
+    h.ftp->SystStep();
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return calls == 2; }));
+    EXPECT_FALSE(h.ftp->IsControlOpen());
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    EXPECT_EQ(PeerFailure(), "");
+}
