@@ -1,0 +1,345 @@
+#include "download/ModoTexto.h"
+
+#include <filesystem>
+#include <ostream>
+
+#include <QString>
+
+#include "catalogue/ComponentCatalogue.h"
+#include "catalogue/FormsCatalogue.h"
+#include "download/ExecucaoDownload.h"
+#include "download/JanelasConsole.h"
+#include "download/NomesArquivo.h"
+#include "download/ServicosConsole.h"
+#include "download/SessaoDownloader.h"
+#include "platform/PollEventLoop.h"
+#include "platform/Registry.h"
+
+namespace mirelo_download {
+namespace {
+
+constexpr int kSucesso = 0;
+constexpr int kFalha = 1;
+
+std::string Junta(const std::vector<std::string>& nomes)
+{
+    std::string texto;
+    for (const std::string& nome : nomes)
+        texto += (texto.empty() ? "" : ", ") + ParaUtf8(nome);
+    return texto.empty() ? std::string("nenhum") : texto;
+}
+
+std::string TamanhoLegivel(const std::string& tamanho)
+{
+    try {
+        return catalogue::TamanhoEmKb(tamanho, ",", ".") + " kb";
+    } catch (const std::exception&) {
+        return "tamanho desconhecido (\"" + ParaUtf8(tamanho) + "\")";
+    }
+}
+
+std::vector<std::string> NomesDosFormularios(const catalogue::TabelaFormularios& formularios)
+{
+    std::vector<std::string> nomes;
+    for (std::size_t k = 1; k <= formularios.Count(); ++k)
+        nomes.push_back(ParaUtf8(formularios.Slot(k)->Nome));
+    return nomes;
+}
+
+std::vector<std::string> NomesDasInstalacoes(const catalogue::TEstruturaForm& form)
+{
+    std::vector<std::string> nomes;
+    for (const catalogue::Instalacao& instalacao : catalogue::InstalacoesDe(form))
+        nomes.push_back(ParaUtf8(instalacao.Nome));
+    return nomes;
+}
+
+// The session of one headless run with everything it talks through.
+class ExecucaoSemJanela {
+public:
+    ExecucaoSemJanela(std::ostream& saida, std::ostream& erros)
+        : Saida(saida),
+          Erros(erros),
+          Servicos(erros),
+          Sessao(Loop, Servicos, Registro, ServidoresConfigurados())
+    {
+    }
+
+    int Listar();
+    int Baixar(const OpcoesModoTexto& opcoes, bool terminal);
+
+private:
+    bool Conecta();
+    // Fetches and reads the component catalogue; the node images, or nullopt when it failed.
+    std::optional<std::vector<int>> Componentes(std::size_t formSlot, std::size_t posicao);
+    int Falha(const std::string& texto);
+
+    std::ostream& Saida;
+    std::ostream& Erros;
+    platform::PollEventLoop Loop;
+    TServicosConsole Servicos;
+    platform::WineRegistry Registro;
+    TSessaoDownloader Sessao;
+};
+
+bool ExecucaoSemJanela::Conecta()
+{
+    if (Sessao.Conectar())
+        return true;
+    Falha("não foi possível ler o catálogo de formulários do servidor " + Sessao.HostName() +
+          ".");
+    return false;
+}
+
+std::optional<std::vector<int>> ExecucaoSemJanela::Componentes(std::size_t formSlot,
+                                                               std::size_t posicao)
+{
+    if (!Sessao.PegaDownloadCfg(formSlot, posicao))
+        return std::nullopt;
+    return Sessao.LeDownloadCfg();
+}
+
+int ExecucaoSemJanela::Falha(const std::string& texto)
+{
+    Erros << "mirelo-downloader: " << texto << "\n";
+    Erros.flush();
+    return kFalha;
+}
+
+int ExecucaoSemJanela::Listar()
+{
+    if (!Conecta())
+        return kFalha;
+    int status = kSucesso;
+    for (std::size_t f = 1; f <= Sessao.Formularios.Count(); ++f) {
+        const catalogue::TEstruturaForm form = *Sessao.Formularios.Slot(f);
+        Saida << ParaUtf8(form.Nome) << " (versão " << ParaUtf8(form.Versao) << "/"
+              << ParaUtf8(form.Build) << ")\n";
+        const std::vector<catalogue::Instalacao> instalacoes = catalogue::InstalacoesDe(form);
+        for (std::size_t i = 0; i < instalacoes.size(); ++i) {
+            Saida << "    instalação: " << ParaUtf8(instalacoes[i].Nome) << "\n";
+            const std::optional<std::vector<int>> imagens = Componentes(f, i);
+            if (!imagens) {
+                Saida << "        (o catálogo de componentes não pôde ser baixado)\n";
+                status = Falha("o catálogo de componentes de \"" + ParaUtf8(form.Nome) + "\" / \"" +
+                               ParaUtf8(instalacoes[i].Nome) + "\" não pôde ser baixado.");
+                continue;
+            }
+            for (std::size_t k = 1; k <= Sessao.Componentes.Count(); ++k) {
+                const catalogue::TEstruturaComp& componente = *Sessao.Componentes.Slot(k);
+                const bool fixo = k <= imagens->size() && (*imagens)[k - 1] == catalogue::kImagemFixo;
+                Saida << "        " << ParaUtf8(componente.Nome) << ": "
+                      << TamanhoLegivel(componente.Tamanho) << ", " << (fixo ? "fixo" : "opcional")
+                      << "\n";
+            }
+        }
+    }
+    Saida.flush();
+    return status;
+}
+
+int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
+{
+    std::error_code erro;
+    std::filesystem::path pasta =
+        opcoes.Pasta.empty() ? std::filesystem::current_path(erro)
+                             : std::filesystem::path(opcoes.Pasta);
+    pasta = std::filesystem::absolute(pasta, erro);
+    std::filesystem::create_directories(pasta, erro);
+    if (!std::filesystem::is_directory(pasta))
+        return Falha("a pasta de download \"" + pasta.string() + "\" não existe e não pôde ser criada.");
+
+    if (!Conecta())
+        return kFalha;
+    std::string problema;
+    const auto formSlot = EncontraNome(NomesDosFormularios(Sessao.Formularios), opcoes.Produto,
+                                       "produto", problema);
+    if (!formSlot)
+        return Falha(problema);
+    const catalogue::TEstruturaForm form = *Sessao.Formularios.Slot(*formSlot + 1);
+    const auto posicao =
+        EncontraNome(NomesDasInstalacoes(form), opcoes.Instalacao, "instalação", problema);
+    if (!posicao)
+        return Falha(problema);
+    const std::optional<std::vector<int>> imagens = Componentes(*formSlot + 1, *posicao);
+    if (!imagens)
+        return Falha("o catálogo de componentes não pôde ser baixado.");
+
+    std::vector<std::string> nomes;
+    for (std::size_t k = 1; k <= Sessao.Componentes.Count(); ++k)
+        nomes.push_back(ParaUtf8(Sessao.Componentes.Slot(k)->Nome));
+    for (const std::string& pular : opcoes.Pular) {
+        const auto indice = EncontraNome(nomes, pular, "componente", problema);
+        if (!indice)
+            return Falha(problema);
+        if (*indice < imagens->size() && (*imagens)[*indice] == catalogue::kImagemFixo)
+            return Falha("o componente \"" + nomes[*indice] +
+                         "\" é fixo: ele sempre faz parte do download.");
+        Sessao.Componentes.Slot(*indice + 1)->Marcado = "0";
+    }
+
+    TJanelasDownloadConsole janelas(pasta.string(), opcoes.Instalar, Erros, terminal);
+    Sessao.OnProgresso = [this, &janelas] { janelas.Progresso(Sessao.BytesRecebidos); };
+    TExecucaoDownload execucao(Sessao, janelas);
+    const ResultadoExecucao resultado = execucao.btnBaixarClick();
+    Sessao.OnProgresso = nullptr;
+
+    if (!resultado.Pasta.empty()) {
+        Saida << "Pasta: " << resultado.Pasta << "\n"
+              << "Baixados: " << Junta(resultado.Baixados) << "\n"
+              << "Mantidos: " << Junta(resultado.Mantidos) << "\n";
+        if (resultado.Fim == FimExecucao::Concluida || resultado.Fim == FimExecucao::ComFalhas)
+            Saida << "Arquivos de suporte (Regras.Ini): " << Junta(resultado.Suportes) << "\n";
+        if (!resultado.Instalador.empty())
+            Saida << "Instalador: " << ParaUtf8(resultado.Instalador)
+                  << (resultado.InstaladorIniciado ? " (iniciado)" : " (não iniciado)") << "\n";
+        Saida.flush();
+    }
+    switch (resultado.Fim) {
+    case FimExecucao::Concluida:
+        return kSucesso;
+    case FimExecucao::ComFalhas:
+        return Falha("alguns arquivos não foram baixados: " + Junta(resultado.Falhas) + ".");
+    case FimExecucao::NaoIniciada:
+    case FimExecucao::Cancelada:
+    case FimExecucao::Interrompida:
+        break;
+    }
+    return Falha("o download não foi concluído" +
+                 (resultado.Mensagem.empty() ? std::string(".") : ": " + resultado.Mensagem));
+}
+
+}  // namespace
+
+std::string TextoDeUso()
+{
+    return "Uso:\n"
+           "  mirelo-downloader                 abre a janela do Downloader\n"
+           "  mirelo-downloader --list          lista produtos, instalações e componentes\n"
+           "  mirelo-downloader --download PRODUTO INSTALACAO [--to PASTA] [--skip COMPONENTE]... "
+           "[--install]\n"
+           "                                    baixa os componentes da instalação para PASTA (ou a "
+           "pasta atual),\n"
+           "                                    deixando de fora os componentes opcionais "
+           "indicados;\n"
+           "                                    com --install inicia o instalador no fim.\n"
+           "Os nomes podem ser abreviados pelo começo, sem distinção de maiúsculas, quando não há "
+           "dúvida.\n"
+           "O servidor pode ser indicado em MIRELO_FTP_HOSTS (host ou host:porta).\n";
+}
+
+std::optional<OpcoesModoTexto> LeArgumentos(const std::vector<std::string>& argumentos,
+                                            std::string& erro)
+{
+    OpcoesModoTexto opcoes;
+    if (argumentos.empty() || argumentos[0] == "--help" || argumentos[0] == "-h") {
+        if (argumentos.size() > 1) {
+            erro = "argumento inesperado: " + argumentos[1];
+            return std::nullopt;
+        }
+        return opcoes;
+    }
+    if (argumentos[0] == "--list") {
+        if (argumentos.size() > 1) {
+            erro = "--list não aceita argumentos (recebeu \"" + argumentos[1] + "\").";
+            return std::nullopt;
+        }
+        opcoes.Pedido = OpcoesModoTexto::Acao::Listar;
+        return opcoes;
+    }
+    if (argumentos[0] != "--download") {
+        erro = "opção desconhecida: " + argumentos[0];
+        return std::nullopt;
+    }
+    opcoes.Pedido = OpcoesModoTexto::Acao::Baixar;
+    std::vector<std::string> posicionais;
+    for (std::size_t i = 1; i < argumentos.size(); ++i) {
+        const std::string& argumento = argumentos[i];
+        if (argumento == "--to" || argumento == "--skip") {
+            if (i + 1 >= argumentos.size()) {
+                erro = argumento + " precisa de um valor.";
+                return std::nullopt;
+            }
+            const std::string& valor = argumentos[++i];
+            if (argumento == "--to") {
+                if (!opcoes.Pasta.empty()) {
+                    erro = "--to foi dado mais de uma vez.";
+                    return std::nullopt;
+                }
+                opcoes.Pasta = valor;
+            } else {
+                opcoes.Pular.push_back(valor);
+            }
+        } else if (argumento == "--install") {
+            opcoes.Instalar = true;
+        } else if (argumento.rfind("--", 0) == 0) {
+            erro = "opção desconhecida: " + argumento;
+            return std::nullopt;
+        } else {
+            posicionais.push_back(argumento);
+        }
+    }
+    if (posicionais.size() != 2) {
+        erro = "--download precisa do PRODUTO e da INSTALACAO (recebeu " +
+               std::to_string(posicionais.size()) + " nomes).";
+        return std::nullopt;
+    }
+    opcoes.Produto = posicionais[0];
+    opcoes.Instalacao = posicionais[1];
+    return opcoes;
+}
+
+std::optional<std::size_t> EncontraNome(const std::vector<std::string>& nomes,
+                                        const std::string& pedido, const std::string& oque,
+                                        std::string& erro)
+{
+    std::vector<std::string> lista;
+    for (const std::string& nome : nomes)
+        lista.push_back("\"" + nome + "\"");
+    const std::string disponiveis = lista.empty() ? std::string("nenhum") : Junta(lista);
+
+    for (std::size_t i = 0; i < nomes.size(); ++i) {
+        if (nomes[i] == pedido)
+            return i;
+    }
+    const QString procurado = QString::fromStdString(pedido);
+    std::vector<std::size_t> iguais;
+    std::vector<std::size_t> comecos;
+    for (std::size_t i = 0; i < nomes.size() && !procurado.isEmpty(); ++i) {
+        const QString nome = QString::fromStdString(nomes[i]);
+        if (nome.compare(procurado, Qt::CaseInsensitive) == 0)
+            iguais.push_back(i);
+        if (nome.startsWith(procurado, Qt::CaseInsensitive))
+            comecos.push_back(i);
+    }
+    if (iguais.size() == 1)
+        return iguais.front();
+    if (comecos.size() == 1)
+        return comecos.front();
+    if (comecos.empty())
+        erro = "nenhum " + oque + " se chama \"" + pedido + "\". Há: " + disponiveis + ".";
+    else
+        erro = "\"" + pedido + "\" pode ser mais de um " + oque + ". Há: " + disponiveis + ".";
+    return std::nullopt;
+}
+
+int ExecutaModoTexto(const std::vector<std::string>& argumentos, std::ostream& saida,
+                     std::ostream& erros, bool terminal)
+{
+    std::string erro;
+    const std::optional<OpcoesModoTexto> opcoes = LeArgumentos(argumentos, erro);
+    if (!opcoes) {
+        erros << "mirelo-downloader: " << erro << "\n" << TextoDeUso();
+        return kFalha;
+    }
+    if (opcoes->Pedido == OpcoesModoTexto::Acao::Ajuda) {
+        saida << TextoDeUso();
+        return kSucesso;
+    }
+    ExecucaoSemJanela execucao(saida, erros);
+    if (opcoes->Pedido == OpcoesModoTexto::Acao::Listar)
+        return execucao.Listar();
+    return execucao.Baixar(*opcoes, terminal);
+}
+
+}  // namespace mirelo_download
