@@ -1,0 +1,433 @@
+// Transcript tests of the data connection: PASV and PORT, the two orders in which a transfer
+// can end, REST, listings to OnDisplayFile, uploads, and the local failures that must not be
+// reported as success. Each runs on both event-loop backends.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FtpTestHarness.h"
+#include "ScriptedPeer.h"
+#include "TempDir.h"
+
+using Commands = std::vector<std::string>;
+
+namespace {
+
+std::string Pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
+    return bytes;
+}
+
+}  // namespace
+
+class FtpTransferTranscript : public testing::TestWithParam<LoopBackend> {
+protected:
+    void SetUp() override {
+        h.ftp->SetPort(std::to_string(peer.Port()));
+        h.ftp->SetPassiveMode(true);
+        h.ftp->SetHostFileName("f.bin");
+        h.ftp->SetLocalFileName(dir / "f.bin");
+        // Lets a script wait until the client has seen a given reply.
+        h.ftp->OnDisplay = [this](TObject*, std::string& text) {
+            h.trace.push_back(text);
+            if (!gateOnTrace.empty() && text == gateOnTrace)
+                peer.OpenGate(1);
+        };
+    }
+
+    ScriptedPeer& LogOnScript() {
+        return peer.Reply("220 ready")
+            .Expect("USER anonymous")
+            .Reply("331 Password required")
+            .Expect("PASS guest@example.com")
+            .Reply("230 Logged in");
+    }
+
+    void LogOn() { ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0); }
+
+    std::string PeerFailure() {
+        std::string failure;
+        peer.Finish(failure);
+        return failure;
+    }
+
+    FtpHarness h{GetParam()};
+    ScriptedPeer peer;
+    TempDir dir;
+    std::string gateOnTrace;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, FtpTransferTranscript, testing::Values(LoopBackend::Poll, LoopBackend::Qt),
+                         LoopBackendName);
+
+// --- Retrieval -------------------------------------------------------------------------------
+
+TEST_P(FtpTransferTranscript, PassiveDataGoesToTheControlPeerWhateverThe227Says) {
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive("10,0,0,5")
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .SendData("hello")
+        .CloseData()
+        // Two replies in one receive, handled in order.
+        .Send("150 Opening BINARY mode data connection\r\n226 Transfer complete\r\n");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 0);
+    EXPECT_EQ(h.LastRequest(), frqGet);
+    EXPECT_EQ(h.ftp->DataSocket().Addr(), "127.0.0.1");
+    EXPECT_EQ(dir.Read("f.bin"), "hello");
+    EXPECT_TRUE(h.TraceHasPrefix("! 5 bytes received/sent in "));
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, PassivePortIsTheLastTwoNumbers) {
+    LogOnScript()
+        .Expect("PASV")
+        .Reply("227 Entering Passive Mode (10,0,0,5,4,1).")
+        .Expect("RETR f.bin")
+        .Reply("425 Can't open data connection.");
+    peer.Start();
+    LogOn();
+    // Nothing listens on 127.0.0.1:1025 here, so the transfer fails either way; what counts is
+    // where the client went.
+    EXPECT_NE(h.Run(&TCustomFtpCli::GetFile), 0);
+    EXPECT_EQ(h.ftp->DataSocket().Addr(), "127.0.0.1");
+    EXPECT_EQ(h.ftp->DataSocket().Port(), "1025");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, MalformedPassiveReplyEndsTheRequestWith550) {
+    LogOnScript().Expect("PASV").Reply("227 Entering Passive Mode (127,0,0,1,x,y).").Expect("NOOP").Reply("200 OK");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 550);
+    EXPECT_EQ(h.ftp->LastReply(), "550 Malformed passive reply: \"227 Entering Passive Mode (127,0,0,1,x,y).\"");
+    EXPECT_EQ(h.ftp->ErrorMessage(), h.ftp->LastReply());
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    // The client is usable afterwards and never sent RETR.
+    h.ftp->SetLocalFileName("NOOP");
+    EXPECT_EQ(h.Run(&TCustomFtpCli::QuoteStep), 0);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com", "PASV", "NOOP"}));
+}
+
+TEST_P(FtpTransferTranscript, ActiveModeOnLoopbackAnnouncesTheLoopbackAddress) {
+    h.ftp->SetPassiveMode(false);
+    std::string content = Pattern(1514);
+    LogOnScript()
+        .ExpectPrefix("PORT 127,0,0,1,")
+        .Reply("200 PORT command successful")
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .ConnectData()
+        .SendData(content)
+        .CloseData()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 0);
+    EXPECT_EQ(dir.Read("f.bin"), content);
+    EXPECT_EQ(h.ftp->TransferredBytes(), 1514);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, ClosingReplyBeforeTheDataCloseEndsOnce) {
+    gateOnTrace = "< 226 Transfer complete";
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData("abc")
+        .Reply("226 Transfer complete")
+        .WaitGate(1)
+        .CloseData();
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 0);
+    EXPECT_EQ(dir.Read("f.bin"), "abc");
+    PumpPending(*h.loop);
+    EXPECT_EQ(h.done.size(), 2u);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, ClosingReplyAfterTheDataCloseEndsOnce) {
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData("abc")
+        .EndDataAndWaitClientClose()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 0);
+    EXPECT_EQ(dir.Read("f.bin"), "abc");
+    PumpPending(*h.loop);
+    EXPECT_EQ(h.done.size(), 2u);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, EmptyFileGivesAnEmptyLocalFile) {
+    dir.Write("f.bin", "old contents");
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .CloseData()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 0);
+    EXPECT_EQ(dir.Read("f.bin"), "");
+    EXPECT_TRUE(h.TraceHasPrefix("! 0 bytes received/sent in 0 seconds"));
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, RefusedRetrievalReportsTheServerCode) {
+    LogOnScript().Expect("PASV").OpenPassive().AcceptData().Expect("RETR f.bin").Reply("550 No such file.");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 550);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "550 No such file.");
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, RestartAnswered350AppendsToTheLocalFile) {
+    dir.Write("f.bin", "abc");
+    std::vector<std::int64_t> counts;
+    h.ftp->OnProgress = [&](TObject*, std::int64_t count, bool&) { counts.push_back(count); };
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("REST 3")
+        .Reply("350 Restarting at 3")
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData("def")
+        .CloseData()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 0);
+    EXPECT_EQ(h.LastRequest(), frqResumeGet);
+    EXPECT_EQ(dir.Read("f.bin"), "abcdef");
+    ASSERT_FALSE(counts.empty());
+    EXPECT_EQ(counts.front(), 3);
+    EXPECT_EQ(h.ftp->RestartOffset(), 0);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, RestartNotTakenStartsTheFileAfresh) {
+    dir.Write("f.bin", "abc");
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("REST 3")
+        .Reply("202 REST not implemented, superfluous here")
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData("XYZXYZ")
+        .CloseData()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 0);
+    EXPECT_EQ(dir.Read("f.bin"), "XYZXYZ");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, RestartRefusedWith500EndsBeforeRetr) {
+    dir.Write("f.bin", "abc");
+    LogOnScript().Expect("PASV").OpenPassive().Expect("REST 3").Reply("500 REST not understood");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 500);
+    EXPECT_EQ(dir.Read("f.bin"), "abc");
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com", "PASV", "REST 3"}));
+}
+
+TEST_P(FtpTransferTranscript, ListingGoesToOnDisplayFileWithoutALocalFile) {
+    h.ftp->SetDisplayFileFlag(true);
+    h.ftp->SetLocalFileName("");
+    h.ftp->SetHostFileName("");
+    std::vector<std::string> lines;
+    h.ftp->OnDisplayFile = [&](TObject*, std::string& line) { lines.push_back(line); };
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("LIST")
+        .Reply("150 Here comes the directory listing")
+        .SendData("-rw-r--r-- 1 ftp ftp 3 Jan 1 00:00 a.txt\r\n-rw-r--r-- 1 ftp ftp 5 Jan 1 00:00 b.txt\r\n")
+        .CloseData()
+        .Reply("226 Directory send OK");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ListDir), 0);
+    EXPECT_EQ(h.LastRequest(), frqList);
+    EXPECT_EQ(lines, (std::vector<std::string>{"-rw-r--r-- 1 ftp ftp 3 Jan 1 00:00 a.txt",
+                                               "-rw-r--r-- 1 ftp ftp 5 Jan 1 00:00 b.txt"}));
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, AbortFromOnProgressIsAFailureEvenIfTheServerConfirms) {
+    h.ftp->OnProgress = [](TObject*, std::int64_t, bool& abort) { abort = true; };
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData(Pattern(100000))
+        .WaitDataClosedByClient()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 426);
+    EXPECT_EQ(h.TraceCount("! Abort requested"), 1);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "426 Transfer aborted by the application");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, LocalWriteFailureIsAFailureEvenIfTheServerConfirms) {
+    h.ftp->SetLocalFileName("/dev/full");
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData("abc")
+        .WaitDataClosedByClient()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 550);
+    EXPECT_EQ(h.TraceCount("! Error writing local file"), 1);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "550 Error writing local file /dev/full");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, LocalFileThatCannotBeCreatedEndsWith550) {
+    h.ftp->SetLocalFileName(dir / "no/such/folder/f.bin");
+    LogOnScript().Expect("NOOP").Reply("200 OK");
+    peer.Start();
+    LogOn();
+    // The local file is opened before anything is sent for the retrieval.
+    EXPECT_EQ(h.Run(&TCustomFtpCli::RetrStep), 550);
+    EXPECT_EQ(h.ftp->LastReply(), "Unable to open local file " + dir / "no/such/folder/f.bin");
+    h.ftp->SetLocalFileName("NOOP");
+    EXPECT_EQ(h.Run(&TCustomFtpCli::QuoteStep), 0);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com", "NOOP"}));
+}
+
+// --- Storing ---------------------------------------------------------------------------------
+
+TEST_P(FtpTransferTranscript, PassiveStoreSendsTheWholeFile) {
+    std::string content = Pattern(4000);
+    dir.Write("up.bin", content);
+    h.ftp->SetLocalFileName(dir / "up.bin");
+    h.ftp->SetHostFileName("up.bin");
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("STOR up.bin")
+        .Reply("150 Ok to send data")
+        .ReceiveDataUntilClose()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::PutFile), 0);
+    EXPECT_EQ(h.LastRequest(), frqPut);
+    EXPECT_EQ(h.ftp->TransferredBytes(), 4000);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.DataReceived(), content);
+}
+
+TEST_P(FtpTransferTranscript, ActiveResumedStoreSendsFromTheOffset) {
+    h.ftp->SetPassiveMode(false);
+    std::string content = Pattern(5000);
+    dir.Write("up.bin", content);
+    h.ftp->SetLocalFileName(dir / "up.bin");
+    h.ftp->SetHostFileName("up.bin");
+    h.ftp->SetRestartOffset(1000);
+    LogOnScript()
+        .ExpectPrefix("PORT 127,0,0,1,")
+        .Reply("200 PORT command successful")
+        .Expect("REST 1000")
+        .Reply("350 Restart position accepted (1000).")
+        .Expect("STOR up.bin")
+        .Reply("150 Ok to send data")
+        .ConnectData()
+        .ReceiveDataUntilClose()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumePutFile), 0);
+    // Resumed uploads report the store's code.
+    EXPECT_EQ(h.LastRequest(), frqPut);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.DataReceived(), content.substr(1000));
+}
+
+TEST_P(FtpTransferTranscript, ActiveAppendOfAnEmptyFile) {
+    h.ftp->SetPassiveMode(false);
+    dir.Write("empty", "");
+    h.ftp->SetLocalFileName(dir / "empty");
+    h.ftp->SetHostFileName("log.txt");
+    LogOnScript()
+        .ExpectPrefix("PORT 127,0,0,1,")
+        .Reply("200 PORT command successful")
+        .Expect("APPE log.txt")
+        .ConnectData()
+        .Reply("150 Ok to send data")
+        .ReceiveDataUntilClose()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::AppendFile), 0);
+    EXPECT_EQ(h.LastRequest(), frqAppend);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.DataReceived(), "");
+}
+
+TEST_P(FtpTransferTranscript, CancelledTransmitSendsNoStor) {
+    dir.Write("up.bin", "data");
+    h.ftp->SetLocalFileName(dir / "up.bin");
+    h.ftp->OnReadyToTransmit = [](TObject*, bool& cancel) { cancel = true; };
+    LogOnScript().Expect("PASV").OpenPassive();
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::PutFile), 426);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "426 Transmit cancelled by application");
+    EXPECT_EQ(h.TraceCount("! 426 Transmit cancelled by application"), 1);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com", "PASV"}));
+}
+
+TEST_P(FtpTransferTranscript, MissingUploadFileEndsWith426) {
+    h.ftp->SetLocalFileName(dir / "absent.bin");
+    LogOnScript().Expect("PASV").OpenPassive();
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::PutFile), 426);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "426 Unable to open local file " + dir / "absent.bin");
+    EXPECT_EQ(PeerFailure(), "");
+}
