@@ -1,0 +1,84 @@
+// The program entry: the application, the session, the main window and its dialogs in their
+// order, then the event loop; with arguments, the headless mode instead. MIRELO_FTP_HOSTS may
+// name the servers, MIRELO_FTP_TRACE shows the FTP conversation on standard error, and
+// MIRELO_SCREENSHOT names a PNG file into which the window is captured once a product's
+// components are shown (for the README's picture), after which the program ends.
+#include <cstdio>
+#include <cstdlib>
+
+#include <QApplication>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "app/HeadlessMode.h"
+#include "app/uMireloDownloaderAsyncPrincipal.h"
+#include "download/SessaoDownloader.h"
+#include "download/Servidores.h"
+#include "download/uMireloDownloaderAsyncConexao.h"
+#include "download/uMireloDownloaderAsyncProxy.h"
+#include "ftp/Ftpcli.h"
+#include "platform/Registry.h"
+#include "qt/QtEventLoop.h"
+#include "qt/QtUserServices.h"
+
+namespace {
+
+// Shows the first product's first installation with its components, with one optional
+// component unmarked so both marks are seen, then saves the window's picture and ends.
+void Captura(TfrmMireloDownloaderAsyncPrincipal& janela, const QString& arquivo)
+{
+    QTreeWidgetItem* topo = janela.NoTopo();
+    if (topo->childCount() > 0 && topo->child(0)->childCount() > 0) {
+        QTreeWidgetItem* instalacao = topo->child(0)->child(0);
+        janela.treParent->setCurrentItem(instalacao);
+        for (int i = 0; i < instalacao->childCount(); ++i) {
+            QTreeWidgetItem* componente = instalacao->child(i);
+            if (TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(componente) == 1 && i > 0) {
+                janela.treParent->setCurrentItem(componente);
+                janela.treParentClick();
+                break;
+            }
+        }
+        if (instalacao->childCount() > 0)
+            janela.treParent->setCurrentItem(instalacao->child(0));
+    }
+    // Let the layout settle before the picture is taken.
+    QTimer::singleShot(300, &janela, [&janela, arquivo] {
+        const bool salvo = janela.grab().save(arquivo, "PNG");
+        QCoreApplication::exit(salvo ? 0 : 1);
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // With arguments the program runs without a window.
+    if (argc > 1)
+        return RunHeadless(argc, argv);
+    QApplication app(argc, argv);
+    platform::QtEventLoop loop;
+    mirelo_qt::QtUserServices servicos;
+    platform::WineRegistry registro;
+
+    TSessaoDownloader sessao(loop, servicos, registro, ServidoresConfigurados());
+    TfrmMireloDownloaderAsyncPrincipal janela(sessao);
+    TfMireloDownloaderAsyncConexao conexao(servicos,
+                                           TfrmMireloDownloaderAsyncPrincipal::ImagemBarra(1),
+                                           &janela);
+    TfMireloDownloaderAsyncProxy proxy(servicos, "proxy.ini", &janela);
+    janela.SetConexao(&conexao);
+    janela.SetDialogoProxy(&proxy);
+
+    // A developer's view of the conversation with the server.
+    if (std::getenv("MIRELO_FTP_TRACE") != nullptr)
+        sessao.ftpDownloader().OnDisplay = [](TObject*, std::string& texto) {
+            std::fprintf(stderr, "%s\n", texto.c_str());
+        };
+    if (const char* captura = std::getenv("MIRELO_SCREENSHOT"); captura != nullptr) {
+        const QString arquivo = QString::fromLocal8Bit(captura);
+        janela.OnMostrado = [&janela, arquivo] { Captura(janela, arquivo); };
+    }
+    janela.show();
+    return app.exec();
+}

@@ -1,0 +1,459 @@
+#include "download/SessaoDownloader.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <limits>
+#include <random>
+
+#include "catalogue/MirrorList.h"
+#include "catalogue/ProxySettings.h"
+#include "catalogue/TextFile.h"
+#include "ftp/Ftpcli.h"
+#include "platform/EventLoop.h"
+#include "platform/UserServices.h"
+
+namespace {
+
+constexpr const char* kMensagemTxt = "mensagem.txt";
+constexpr const char* kUsuarioAnonimo = "anonymous";
+constexpr int kTimeoutSegundos = 900;
+
+const char* const kErroConfiguracao =
+    "Não foi possivel baixar o arquivo de configuração.\rContacte o Orva.";
+
+int Sorteia()
+{
+    std::mt19937 gerador(static_cast<std::mt19937::result_type>(
+        std::chrono::system_clock::now().time_since_epoch().count()));
+    return std::uniform_int_distribution<int>(0, 1)(gerador);
+}
+
+// The length of a local file, or -1 when there is none.
+long long TamanhoLocal(const char* caminho)
+{
+    struct stat info {};
+    if (::stat(caminho, &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
+    return static_cast<long long>(info.st_size);
+}
+
+// The host as the FTP client and the proxy user name take it: "host", or "host:port" when the
+// server is not on the FTP port.
+std::string HostComPorta(const TServidorFtp& servidor)
+{
+    return servidor.Porta == "ftp" ? servidor.Host : servidor.Host + ":" + servidor.Porta;
+}
+
+}  // namespace
+
+TSessaoDownloader::TSessaoDownloader(platform::EventLoop& loop, platform::UserServices& servicos,
+                                     const platform::RegistryService& registro,
+                                     std::vector<TServidorFtp> servidores, int sorteio)
+    : Loop_(loop),
+      Servicos_(servicos),
+      Registro_(registro),
+      Servidores(std::move(servidores)),
+      Ftp(std::make_unique<TFtpClient>(loop))
+{
+    if (Servidores.empty())
+        Servidores = ServidoresEmbutidos();
+    const int r = sorteio < 0 ? Sorteia() : sorteio;
+    Servidor = Servidores[static_cast<std::size_t>(r) % Servidores.size()];
+    Usuario = kUsuarioAnonimo;
+    Senha = kSenhaAnonima;
+
+    Ftp->SetTimeout(kTimeoutSegundos);
+    Ftp->SetMultiThreaded(false);
+    Ftp->SetDisplayFileFlag(false);
+    Ftp->SetBinary(true);
+    Ftp->SetShareMode(ftpShareExclusive);
+    Ftp->SetOptions({ftpAcceptLF});
+    Ftp->SetConnectionType(ftpDirect);
+    Ftp->OnSessionConnected = [this](auto*, std::uint16_t Error) {
+        ftpDownloaderSessionConnected(Error);
+    };
+    Ftp->OnRequestDone = [this](TObject*, TFtpRequest RqType, std::uint16_t Error) {
+        ftpDownloaderRequestDone(RqType, Error);
+    };
+    Ftp->OnStateChange = [this](TObject*) { ftpDownloaderStateChange(); };
+    Ftp->OnProgress = [this](TObject*, std::int64_t Count, bool& Abort) {
+        ftpDownloaderProgress(Count, Abort);
+    };
+
+    SetProxy();
+    Ftp->SetHostName(Servidor.Host);
+    Ftp->SetPort(Servidor.Porta);
+    Ftp->SetUserName(Usuario);
+    Ftp->SetPassWord(Senha);
+}
+
+TSessaoDownloader::~TSessaoDownloader() = default;
+
+void TSessaoDownloader::SetProxy()
+{
+    catalogue::SessaoFtp sessao{Servidor.Host, Usuario, Senha, false};
+    try {
+        const catalogue::ConfiguracaoProxy configuracao =
+            catalogue::SetProxy(sessao, HostComPorta(Servidores.front()), kSenhaAnonima);
+        UsaProxy = configuracao.UsaProxy;
+        ProxyServidor = configuracao.ProxyServidor;
+        ProxyPorta = configuracao.ProxyPorta;
+    } catch (const catalogue::EInOutError& erro) {
+        // The proxy is not applied: the connection goes direct.
+        Servicos_.ShowMessage("Atenção.", erro.what(), platform::UserServices::Icon::Error);
+        return;
+    }
+    if (UsaProxy != "S")
+        return;
+    // The proxy line may carry its port as "host:port"; otherwise the FTP port is used.
+    const auto proxy = SeparaHostPorta(sessao.HostName);
+    Servidor = proxy ? *proxy : TServidorFtp{sessao.HostName, "ftp"};
+    Usuario = sessao.UserName;
+    Senha = sessao.PassWord;
+    Ftp->SetPassiveMode(sessao.PassiveMode);
+}
+
+bool TSessaoDownloader::IsControlOpen() const
+{
+    return Ftp->IsControlOpen();
+}
+
+std::string TSessaoDownloader::HostName() const
+{
+    return Ftp->HostName();
+}
+
+std::string TSessaoDownloader::UserName() const
+{
+    return Ftp->UserName();
+}
+
+std::int64_t TSessaoDownloader::AgoraMs() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The FTP client's events
+
+void TSessaoDownloader::ftpDownloaderSessionConnected(std::uint16_t Error)
+{
+    if (Error != 0)
+        MostraErroConexao();
+    ConexaoAberta = false;
+    if (OnFechaConexao)
+        OnFechaConexao();
+}
+
+void TSessaoDownloader::ftpDownloaderRequestDone(int RqType, std::uint16_t Error)
+{
+    TransferenciaConcluida = RqType == frqGet;
+    // A report that arrives while a newer request already runs belongs to an aborted one.
+    const TFtpEngineState estado = Ftp->EngineState();
+    if (estado == fesReady || estado == fesStepDone || estado == fesClosed) {
+        PedidoEmCurso = false;
+        UltimoPedido = RqType;
+        UltimoErro = Error;
+    }
+    // A log-on that ends without a session (no server, refused connection) closes the
+    // connecting dialog too, rather than leaving it to animate until the patience question.
+    if (RqType == frqLogOn && ConexaoAberta) {
+        ConexaoAberta = false;
+        if (OnFechaConexao)
+            OnFechaConexao();
+    }
+}
+
+void TSessaoDownloader::ftpDownloaderStateChange()
+{
+    TransferenciaConcluida = false;
+    UltimaAtividadeMs = AgoraMs();
+    const TFtpEngineState estado = Ftp->EngineState();
+    if (estado != fesReady && estado != fesStepDone && estado != fesClosed &&
+        estado != fesAborting)
+        PedidoEmCurso = true;
+}
+
+void TSessaoDownloader::ftpDownloaderProgress(std::int64_t Count, bool&)
+{
+    BytesRecebidos = static_cast<std::int32_t>(
+        std::min<std::int64_t>(Count, std::numeric_limits<std::int32_t>::max()));
+    UltimaAtividadeMs = AgoraMs();
+    if (OnProgresso)
+        OnProgresso();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Waiting
+
+bool TSessaoDownloader::FtpPronto()
+{
+    UltimaAtividadeMs = AgoraMs();
+    while (PedidoEmCurso) {
+        if (Encerrando_ || Loop_.QuitRequested()) {
+            Aborta();
+            return false;
+        }
+        const int timeout = Ftp->Timeout();
+        auto limite = platform::EventLoop::Clock::time_point::max();
+        if (timeout > 0) {
+            const std::int64_t restante =
+                UltimaAtividadeMs + std::int64_t{timeout} * 1000 - AgoraMs();
+            if (restante <= 0) {
+                Aborta();
+                Servicos_.ShowMessage("Atenção.", "A Conexão caiu por Time-out",
+                                      platform::UserServices::Icon::Error);
+                return false;
+            }
+            limite = platform::EventLoop::Clock::now() + std::chrono::milliseconds(restante);
+        }
+        Loop_.WaitAndDispatch(limite);
+    }
+    return !Encerrando_;
+}
+
+void TSessaoDownloader::Aborta()
+{
+    Ftp->AbortAll();
+    // The abort's report is already posted; take it now. Bounded: a few rounds of what is
+    // pending, never a wait.
+    for (int volta = 0; volta < 16 && PedidoEmCurso; ++volta)
+        Loop_.ProcessPendingEvents();
+    PedidoEmCurso = false;
+}
+
+bool TSessaoDownloader::Inicia(void (TFtpClient::*pedido)())
+{
+    try {
+        (Ftp.get()->*pedido)();
+        return true;
+    } catch (const FtpException& erro) {
+        Servicos_.ShowMessage("Atenção.", erro.what(), platform::UserServices::Icon::Error);
+        return false;
+    }
+}
+
+void TSessaoDownloader::Encerra()
+{
+    Encerrando_ = true;
+    Loop_.Quit();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The connection sequence
+
+void TSessaoDownloader::MostraErroConfiguracao()
+{
+    Servicos_.ShowMessage("Atenção.", kErroConfiguracao, platform::UserServices::Icon::Error);
+}
+
+void TSessaoDownloader::MostraErroConexao()
+{
+    Servicos_.ShowMessage("Erro", "Não foi possível conectar ao FTP:\r" + Ftp->HostName(),
+                          platform::UserServices::Icon::Error);
+}
+
+void TSessaoDownloader::Desiste()
+{
+    Desistiu = true;
+    // Also before the greeting: a lookup or connect still running would otherwise log on
+    // behind the user's back after the dialog has gone.
+    Ftp->AbortAll();
+}
+
+bool TSessaoDownloader::EsperaLogOn()
+{
+    // Without a dialog (headless), wait in the loop for the session or the end of the log-on.
+    while (ConexaoAberta && PedidoEmCurso) {
+        if (!FtpPronto())
+            return false;
+    }
+    return true;
+}
+
+bool TSessaoDownloader::Conectar()
+{
+    if (Encerrando_)
+        return false;
+    // Reconnecting from an open session first leaves it, as the mirror switch does.
+    if (Ftp->IsControlOpen()) {
+        if (!Inicia(&TFtpClient::QuitStep) || !FtpPronto())
+            return false;
+    }
+    Ftp->SetHostDirName(kDiretorioProdutos);
+    Ftp->SetHostFileName(catalogue::kFormulariosCfg);
+    Ftp->SetLocalFileName(catalogue::kFormulariosCfg);
+
+    Desistiu = false;
+    UltimoErro = 0;
+    UltimoPedido = 0;
+    if (!Inicia(&TFtpClient::LogOn))
+        return false;
+    ConexaoAberta = true;
+    if (OnMostraConexao)
+        OnMostraConexao();
+    else if (!EsperaLogOn())
+        return false;
+    ConexaoAberta = false;
+    if (Encerrando_)
+        return false;
+
+    if (!Ftp->IsControlOpen()) {
+        if (!Desistiu && !PedidoEmCurso && UltimoPedido == frqLogOn && UltimoErro != 0)
+            MostraErroConexao();
+        if (PedidoEmCurso)
+            Aborta();
+        return false;
+    }
+    if (!FtpPronto())
+        return false;
+    if (UltimoErro != 0 || !Ftp->IsControlOpen()) {
+        // USER or PASS refused: say so instead of failing later on the catalogue.
+        MostraErroConexao();
+        Aborta();
+        return false;
+    }
+    // SIZE answers for the transfer type, and servers that follow RFC 3659 refuse it in ASCII
+    // (the type every session starts with), so the session switches to binary once.
+    if (!Inicia(&TFtpClient::TypeBinaryStep) || !FtpPronto())
+        return false;
+    if (!Busca(kDiretorioProdutos, catalogue::kFormulariosCfg, true))
+        return false;
+    catalogue::LeFormulariosCfg(Formularios);
+    return true;
+}
+
+bool TSessaoDownloader::Busca(const std::string& diretorio, const std::string& arquivo,
+                              bool avisa)
+{
+    Ftp->SetHostDirName(diretorio);
+    Ftp->SetHostFileName(arquivo);
+    Ftp->SetLocalFileName(arquivo);
+    if (!diretorio.empty()) {
+        if (!Inicia(&TFtpClient::CwdStep) || !FtpPronto())
+            return false;
+    }
+    if (!Inicia(&TFtpClient::SizeStep) || !FtpPronto())
+        return false;
+    if (UltimoErro != 0 || Ftp->RemoteFileSize() <= 0) {
+        if (avisa)
+            MostraErroConfiguracao();
+        return false;
+    }
+    if (!Inicia(&TFtpClient::GetFile) || !FtpPronto())
+        return false;
+    if (UltimoErro != 0) {
+        if (avisa)
+            MostraErroConfiguracao();
+        return false;
+    }
+    return true;
+}
+
+bool TSessaoDownloader::ConexaoCaiu()
+{
+    if (Ftp->IsControlOpen())
+        return false;
+    Servicos_.ShowMessage("Atenção.", "A Conexão caiu por Time-out",
+                          platform::UserServices::Icon::Error);
+    return true;
+}
+
+bool TSessaoDownloader::PegaDownloadCfg(std::size_t formSlot, std::size_t posicao)
+{
+    const catalogue::TEstruturaForm* form = Formularios.Slot(formSlot);
+    if (form == nullptr || Encerrando_ || ConexaoCaiu())
+        return false;
+    const std::string diretorio = catalogue::DiretorioDoDownloadCfg(DiretorioSite, *form, posicao);
+    return Busca(diretorio, catalogue::kDownloadCfg, true);
+}
+
+std::vector<int> TSessaoDownloader::LeDownloadCfg()
+{
+    return catalogue::LeDownloadCfg(Componentes);
+}
+
+bool TSessaoDownloader::TrocaSite(const std::string& entrada)
+{
+    if (Encerrando_)
+        return false;
+    const catalogue::SiteReplicador site = catalogue::InterpretaEntrada(entrada);
+    const auto servidor = SeparaHostPorta(site.Host);
+    if (!servidor) {
+        Servicos_.ShowMessage("Atenção.",
+                              "O endereço do FTP escolhido não é válido: \"" + site.Host + "\".",
+                              platform::UserServices::Icon::Error);
+        return false;
+    }
+    if (Ftp->IsControlOpen()) {
+        if (!Inicia(&TFtpClient::QuitStep) || !FtpPronto())
+            return false;
+    }
+    Ftp->SetHostName(servidor->Host);
+    Ftp->SetPort(servidor->Porta);
+    DiretorioSite = site.Diretorio;
+    Ftp->SetHostDirName(site.Diretorio);
+    return Conectar();
+}
+
+std::optional<std::string> TSessaoDownloader::MostraMsg()
+{
+    if (Encerrando_ || !Ftp->IsControlOpen())
+        return std::nullopt;
+    if (!Ftp->HostDirName().empty()) {
+        if (!Inicia(&TFtpClient::CwdStep) || !FtpPronto())
+            return std::nullopt;
+    }
+    Ftp->SetHostFileName(kMensagemTxt);
+    if (!Inicia(&TFtpClient::SizeStep) || !FtpPronto())
+        return std::nullopt;
+    const std::int64_t remoto = UltimoErro == 0 ? Ftp->RemoteFileSize() : 0;
+    if (remoto <= 0)
+        return std::nullopt;
+    // An empty local copy is the user's way of not wanting the message.
+    const long long local = TamanhoLocal(kMensagemTxt);
+    if (local == remoto || local == 0)
+        return std::nullopt;
+    Ftp->SetLocalFileName(kMensagemTxt);
+    if (!Inicia(&TFtpClient::GetFile) || !FtpPronto())
+        return std::nullopt;
+    if (UltimoErro != 0) {
+        // A broken copy would pass for the current message at the next start.
+        std::remove(kMensagemTxt);
+        return std::nullopt;
+    }
+    return catalogue::ReadTextFile(kMensagemTxt);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Closing and the links
+
+bool TSessaoDownloader::PodeFechar()
+{
+    if (!Ftp->IsControlOpen())
+        return true;
+    return Servicos_.AskYesNo("Atenção.",
+                              "O Downloader está conectado com FTP: " + Ftp->HostName() + "\r" +
+                                  "Deseja sair ?",
+                              platform::UserServices::Icon::Question);
+}
+
+void TSessaoDownloader::AbrePagina()
+{
+    Servicos_.OpenAddress(kPaginaOrva);
+}
+
+void TSessaoDownloader::EscreveEmail()
+{
+    Servicos_.OpenAddress(std::string("mailto:") + kEmailAtendimento + "?subject=Downloader");
+}
+
+catalogue::StatusVersao TSessaoDownloader::StatusDoFormulario(
+    const catalogue::TEstruturaForm& form) const
+{
+    return catalogue::StatusDoFormulario(form, Registro_);
+}
