@@ -287,7 +287,9 @@ void TCustomWSocket::TriggerDataSent(std::uint16_t Error)
 
 void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState)
 {
-    if (OnChangeState)
+    // A component being destroyed tells nobody: its owner, whose handlers these are, is usually
+    // being destroyed too.
+    if (OnChangeState && !destroying_)
         OnChangeState(this, OldState, NewState);
 }
 
