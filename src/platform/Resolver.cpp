@@ -15,15 +15,20 @@ struct Resolver::Job {
     std::uint32_t Address = 0;
     unsigned Message = 0;
     std::uintptr_t Handle = 0;
-    NotificationObject::Target Target;
+    NotificationObject::Target Inbox;
 
     // Written by the lookup thread before it posts, read on the loop thread after the message.
     std::mutex Mutex;
     bool Cancelled = false;
     std::vector<std::string> Result;
+    unsigned Error = 0;
 };
 
-Resolver::Resolver(NotificationObject& target) : target_(target.MakeTarget()) {}
+Resolver::Resolver(NotificationObject& target)
+    : target_(target),
+      inbox_(target.Loop(), [this](unsigned, std::uintptr_t handle, std::intptr_t) { Finished(handle); })
+{
+}
 
 Resolver::~Resolver()
 {
@@ -53,7 +58,7 @@ std::uintptr_t Resolver::StartReverse(std::uint32_t addressNetworkOrder, unsigne
 std::uintptr_t Resolver::Start(std::shared_ptr<Job> job)
 {
     job->Handle = nextHandle_++;
-    job->Target = target_;
+    job->Inbox = inbox_.MakeTarget();
     try {
         // Detached: a lookup may take as long as the name server likes, and neither a cancel nor
         // the destruction of the socket may wait for it. The thread owns its share of the job
@@ -77,8 +82,8 @@ std::uintptr_t Resolver::Start(std::shared_ptr<Job> job)
             if (job->Cancelled)
                 return;
             job->Result = std::move(result);
-            job->Target.Post(job->Message, job->Handle,
-                             static_cast<std::intptr_t>((static_cast<unsigned>(error) & 0xFFFF) << 16));
+            job->Error = static_cast<unsigned>(error) & 0xFFFF;
+            job->Inbox.Post(0, job->Handle);
         }).detach();
     } catch (const std::system_error&) {
         sockets::SetLastError(WSAENOBUFS);
@@ -86,6 +91,21 @@ std::uintptr_t Resolver::Start(std::shared_ptr<Job> job)
     }
     jobs_.emplace(job->Handle, job);
     return job->Handle;
+}
+
+void Resolver::Finished(std::uintptr_t handle)
+{
+    auto it = jobs_.find(handle);
+    if (it == jobs_.end())
+        return;  // cancelled after the thread had posted
+    unsigned message = 0;
+    unsigned error = 0;
+    {
+        std::lock_guard lock(it->second->Mutex);
+        message = it->second->Message;
+        error = it->second->Error;
+    }
+    target_.Send(message, handle, static_cast<std::intptr_t>(error << 16));
 }
 
 bool Resolver::Cancel(std::uintptr_t handle)

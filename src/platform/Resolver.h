@@ -1,9 +1,10 @@
 // Asynchronous IPv4 name lookups, forward (name to addresses) and reverse (address to name), each
 // run on a thread of its own so the loop thread never waits for a name server. A finished
-// lookup is announced by posting (message, handle, error << 16) to the notification object the
-// resolver was made for; its result is then taken with TakeResult. A cancelled lookup, or any
-// lookup still running when the resolver is destroyed, is dropped: its thread finishes alone and
-// never posts. Owns the results of its lookups. Loop thread only.
+// lookup is announced by sending (message, handle, error << 16) to the notification object the
+// resolver was made for, from the loop; its result is then taken with TakeResult. A cancelled
+// lookup, or any lookup still running when the resolver is destroyed, is dropped, even when it
+// had already finished: its thread ends alone and nothing of it reaches the target. Owns the
+// results of its lookups. Loop thread only; the target must outlive the resolver.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +37,12 @@ public:
 private:
     struct Job;
     std::uintptr_t Start(std::shared_ptr<Job> job);
+    // A lookup thread's completion, on the loop thread: passed on unless cancelled meanwhile.
+    void Finished(std::uintptr_t handle);
 
-    NotificationObject::Target target_;
+    NotificationObject& target_;
+    // What the lookup threads post to; dropping it with the resolver drops their completions.
+    NotificationObject inbox_;
     std::map<std::uintptr_t, std::shared_ptr<Job>> jobs_;
     std::uintptr_t nextHandle_ = 1;
 };
