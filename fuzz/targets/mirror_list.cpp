@@ -1,7 +1,8 @@
 // The local mirror list "sitesreplicacao.cfg": its lines become drop-down entries, and a chosen
-// entry gives back the mirror's host and base directory.
+// entry gives back the mirror's host (which may carry ":port") and base directory.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "catalogue/MirrorList.h"
 #include "catalogue/TextFile.h"
 #include "catalogue/TextHelpers.h"
+#include "download/Servidores.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -38,6 +40,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(site.Host == host);
         }
         FUZZ_CHECK(site.Diretorio == diretorio);
+
+        // A host with a port: the port is a number from 1 to 65535, and the two join back.
+        if (const std::optional<TServidorFtp> servidor = SeparaHostPorta(site.Host)) {
+            FUZZ_CHECK(!servidor->Host.empty());
+            if (servidor->Porta != "ftp" || site.Host.find(':') != std::string::npos) {
+                FUZZ_CHECK(servidor->Host + ":" + servidor->Porta == site.Host);
+                const unsigned long porta = std::stoul(servidor->Porta);
+                FUZZ_CHECK(porta >= 1 && porta <= 65535);
+            } else {
+                FUZZ_CHECK(servidor->Host == site.Host);
+            }
+        }
     }
     FUZZ_CHECK(next == entradas.size());
     return 0;
