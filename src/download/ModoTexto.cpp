@@ -29,6 +29,14 @@ std::string Junta(const std::vector<std::string>& nomes)
     return texto.empty() ? std::string("nenhum") : texto;
 }
 
+// A sentence ends in one full stop, whatever the text it closes ended in.
+std::string Frase(std::string texto)
+{
+    while (!texto.empty() && (texto.back() == '.' || texto.back() == '\r' || texto.back() == ' '))
+        texto.pop_back();
+    return texto + ".";
+}
+
 std::string TamanhoLegivel(const std::string& tamanho)
 {
     try {
@@ -199,14 +207,14 @@ int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
     case FimExecucao::Concluida:
         return kSucesso;
     case FimExecucao::ComFalhas:
-        return Falha("alguns arquivos não foram baixados: " + Junta(resultado.Falhas) + ".");
+        return Falha(Frase("alguns arquivos não foram baixados: " + Junta(resultado.Falhas)));
     case FimExecucao::NaoIniciada:
     case FimExecucao::Cancelada:
     case FimExecucao::Interrompida:
         break;
     }
-    return Falha("o download não foi concluído" +
-                 (resultado.Mensagem.empty() ? std::string(".") : ": " + resultado.Mensagem));
+    return Falha(Frase("o download não foi concluído" +
+                       (resultado.Mensagem.empty() ? std::string() : ": " + resultado.Mensagem)));
 }
 
 }  // namespace
