@@ -416,6 +416,7 @@ private:
     bool sendEofReached_ = false;
     bool storeReplySeen_ = false;
     bool dataLinkUp_ = false;
+    bool pendingAccept_ = false;
     // A local failure that leaves the file incomplete even if the server reports success.
     int transferFailureCode_ = 0;
     std::string transferFailure_;

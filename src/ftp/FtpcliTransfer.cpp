@@ -48,7 +48,11 @@ void TCustomFtpCli::DataPortStep() {
         RaiseUsageError("FTP component not connected");
         return;
     }
-    dataSocket_->OnSessionAvailable = nullptr;
+    // Some servers (pyftpdlib) connect as soon as they get PORT, before the data command is
+    // sent; the listener notifies such a connection only once, so it is remembered until the
+    // retrieval or store takes it.
+    pendingAccept_ = false;
+    dataSocket_->OnSessionAvailable = [this](TCustomWSocket*, std::uint16_t) { pendingAccept_ = true; };
     dataSocket_->OnSessionConnected = nullptr;
     dataSocket_->OnSessionClosed = nullptr;
     dataSocket_->OnDataAvailable = nullptr;
@@ -142,6 +146,8 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
         fail("Unable to open local file " + localFileName_);
         return;
     }
+    if (!passiveMode_ && pendingAccept_)
+        RetrieveAccept(0);
     if (passiveMode_) {
         std::string failure;
         if (!PreparePassiveConnect(failure)) {
@@ -176,6 +182,7 @@ bool TCustomFtpCli::OpenRetrieveFile() {
 }
 
 void TCustomFtpCli::RetrieveAccept(std::uint16_t) {
+    pendingAccept_ = false;
     TSocket accepted = dataSocket_->Accept();
     dataSocket_->Close();
     dataSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) { RetrieveClosed(error); };
@@ -391,6 +398,8 @@ void TCustomFtpCli::StoreStep(bool append) {
         }
         return;  // the command goes out once the data connection is up
     }
+    if (pendingAccept_)
+        StoreAccept(0);
     SetEngineState(fesAwaitingReply);
     fNext_ = ReplyHandler::StoreFirst;
     SendCommand((appendTransfer_ ? "APPE " : "STOR ") + hostFileName_);
@@ -412,6 +421,7 @@ void TCustomFtpCli::StoreConnected(std::uint16_t error) {
 }
 
 void TCustomFtpCli::StoreAccept(std::uint16_t) {
+    pendingAccept_ = false;
     TSocket accepted = dataSocket_->Accept();
     dataSocket_->Close();
     dataSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) { StoreClosed(error); };

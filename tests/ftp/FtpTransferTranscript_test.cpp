@@ -136,6 +136,29 @@ TEST_P(FtpTransferTranscript, ActiveModeOnLoopbackAnnouncesTheLoopbackAddress) {
     EXPECT_EQ(PeerFailure(), "");
 }
 
+TEST_P(FtpTransferTranscript, ActiveConnectionOpenedRightAfterPortIsTaken) {
+    h.ftp->SetPassiveMode(false);
+    LogOnScript()
+        .ExpectPrefix("PORT 127,0,0,1,")
+        .ConnectData()  // before the reply, as pyftpdlib does
+        .Reply("200 Active data connection established.")
+        .Expect("RETR f.bin")
+        .Reply("125 Data connection already open. Transfer starting.")
+        .SendData("early")
+        .CloseData()
+        .Reply("226 Transfer complete.");
+    peer.Start();
+    LogOn();
+    // PORT as a request of its own: by its end the early connection has been announced, before
+    // any retrieval handler was there to take it.
+    EXPECT_EQ(h.Run(&TCustomFtpCli::DataPortStep), 0);
+    EXPECT_EQ(h.LastRequest(), frqDataPort);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::RetrStep), 0);
+    EXPECT_EQ(h.LastRequest(), frqGet);
+    EXPECT_EQ(dir.Read("f.bin"), "early");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
 TEST_P(FtpTransferTranscript, ClosingReplyBeforeTheDataCloseEndsOnce) {
     gateOnTrace = "< 226 Transfer complete";
     LogOnScript()
