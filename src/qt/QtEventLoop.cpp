@@ -19,29 +19,37 @@ struct QtEventLoop::Watch {
     std::unique_ptr<QSocketNotifier> Write;
 };
 
+
 namespace {
 
-// Notifiers of removed watches, kept until no handler is running: a notifier must not be
-// deleted from inside its own activation.
-thread_local std::vector<std::unique_ptr<QSocketNotifier>> retired;
-thread_local int dispatchDepth = 0;
+// Counts a running handler for as long as it runs, exceptions included.
+class DispatchScope {
+public:
+    explicit DispatchScope(int& depth) : depth_(depth) { ++depth_; }
+    ~DispatchScope() { --depth_; }
+    DispatchScope(const DispatchScope&) = delete;
+    DispatchScope& operator=(const DispatchScope&) = delete;
 
-void Retire(std::unique_ptr<QSocketNotifier> notifier)
+private:
+    int& depth_;
+};
+
+}  // namespace
+
+void QtEventLoop::Retire(std::unique_ptr<QSocketNotifier> notifier)
 {
     if (!notifier)
         return;
     notifier->setEnabled(false);
     QObject::disconnect(notifier.get(), nullptr, nullptr, nullptr);
-    retired.push_back(std::move(notifier));
+    retired_.push_back(std::move(notifier));
 }
 
-void BuryRetired()
+void QtEventLoop::BuryRetired()
 {
-    if (dispatchDepth == 0)
-        retired.clear();
+    if (dispatchDepth_ == 0)
+        retired_.clear();
 }
-
-}  // namespace
 
 QtEventLoop::QtEventLoop() : context_(std::make_unique<QObject>())
 {
@@ -56,7 +64,7 @@ QtEventLoop::~QtEventLoop()
         Retire(std::move(watch->Write));
     }
     watches_.clear();
-    BuryRetired();
+    retired_.clear();
 }
 
 void QtEventLoop::Post(Task task)
@@ -66,9 +74,8 @@ void QtEventLoop::Post(Task task)
         context_.get(),
         [this, task = std::move(task)] {
             ++handled_;
-            ++dispatchDepth;
+            DispatchScope scope(dispatchDepth_);
             task();
-            --dispatchDepth;
         },
         Qt::QueuedConnection);
 }
@@ -126,9 +133,8 @@ void QtEventLoop::OnActivated(WatchId id, unsigned ready)
     // Copied: the handler may remove its own watch.
     ReadyHandler handler = it->second->Handler;
     ++handled_;
-    ++dispatchDepth;
+    DispatchScope scope(dispatchDepth_);
     handler(ready);
-    --dispatchDepth;
 }
 
 bool QtEventLoop::WaitAndDispatch(Clock::time_point deadline)

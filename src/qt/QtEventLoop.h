@@ -8,6 +8,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "platform/EventLoop.h"
 
@@ -35,6 +36,10 @@ private:
     struct Watch;
 
     void OnActivated(WatchId id, unsigned ready);
+    // Removed notifiers wait here until no handler of this loop is running: a notifier must not
+    // be deleted from inside its own activation.
+    void Retire(std::unique_ptr<QSocketNotifier> notifier);
+    void BuryRetired();
 
     std::unique_ptr<QObject> context_;
     std::map<WatchId, std::unique_ptr<Watch>> watches_;
@@ -42,6 +47,8 @@ private:
     std::atomic<bool> quit_{false};
     // Counts what this loop handled, so a wait can tell a handled event from a bare wake-up.
     unsigned long handled_ = 0;
+    std::vector<std::unique_ptr<QSocketNotifier>> retired_;
+    int dispatchDepth_ = 0;
 };
 
 }  // namespace platform

@@ -292,6 +292,26 @@ TEST_P(WSocketTest, ExceptionFromTheDataHandlerEndsOnlyThatPass)
     EXPECT_EQ(sock->State(), wsConnected);
 }
 
+TEST_P(WSocketTest, ReceiveTextTakesWhatIsWaiting)
+{
+    ConnectToPeer();
+    sock->OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) { received += s->ReceiveText(); };
+    peer.SendAll("some text");
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return received == "some text"; }));
+}
+
+TEST_P(WSocketTest, DrainUntilClosedDeliversTheRestAndEndsWithTheSession)
+{
+    ConnectToPeer();
+    CollectData();
+    peer.SendAll("the tail");
+    peer.Close();
+    sock->DrainUntilClosed();
+    EXPECT_EQ(received, "the tail");
+    EXPECT_EQ(sock->State(), wsClosed);
+    EXPECT_EQ(closedCount, 1);
+}
+
 // --- Closing ----------------------------------------------------------------------------------
 
 TEST_P(WSocketTest, PeerCloseAndLocalCloseTogetherReportOneSessionClosed)
@@ -503,6 +523,20 @@ TEST_P(WSocketTest, DataSentFollowsTheConnectAndEverySendThatEmptiesTheQueue)
     ASSERT_TRUE(PumpUntil(*loop, [&] { return sent == 3; })) << "empty block in the queue";
     PumpPending(*loop);
     EXPECT_EQ(sent, 3);
+}
+
+TEST_P(WSocketTest, UrgentSendFlagsSendOutOfBandData)
+{
+    ConnectToPeer();
+    EXPECT_EQ(sock->SendFlags(), wsSendNormal);
+    sock->SetSendFlags(wsSendUrgent);
+    EXPECT_EQ(sock->SendFlags(), wsSendUrgent);
+    sock->SendText("ab");
+    // TCP marks the last byte of an out-of-band send as urgent.
+    ASSERT_TRUE(loopback::WaitFor(peer.Fd(), POLLPRI, 10000));
+    char urgent = 0;
+    ASSERT_EQ(::recv(peer.Fd(), &urgent, 1, MSG_OOB), 1);
+    EXPECT_EQ(urgent, 'b');
 }
 
 TEST_P(WSocketTest, SendBeforeTheConnectionIsUpFailsWith10057)
