@@ -136,6 +136,8 @@ public:
     // Bytes that can be read now; -1 (reported) when the query fails.
     virtual int RcvdCount();
     int LastError() const { return lastError_; }
+    // Kept for the callers that set it; either way ProcessPendingMessages pumps the component's
+    // own loop, the only queue a thread has here.
     bool MultiThreaded() const { return multiThreaded_; }
     void SetMultiThreaded(bool value) { multiThreaded_ = value; }
     // Seconds FlushSendQueue and DrainUntilClosed wait at most; 0 or less waits without limit.
