@@ -1,0 +1,140 @@
+// The download run in the desktop program's windows, offscreen: the folder dialog, one progress
+// dialog per file and Cancelar clicked while a file is on its way, on the Qt event loop against
+// pyftpdlib.
+#include "download/ExecucaoDownload.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "QtTestApp.h"
+#include "RecordingUserServices.h"
+#include "SiteDownloadTeste.h"
+#include "TempDir.h"
+#include "download/JanelasQt.h"
+#include "download/PastaPadrao.h"
+#include "download/SessaoDownloader.h"
+#include "download/uMireloDownloaderAsyncBaixando.h"
+#include "download/uMireloDownloaderAsyncPastaDownload.h"
+#include "ftp/Ftpcli.h"
+#include "platform/Registry.h"
+#include "qt/QtEventLoop.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using mirelo_download::FimExecucao;
+using mirelo_download::ResultadoExecucao;
+
+template <class Janela>
+Janela* Visivel()
+{
+    for (QWidget* janela : QApplication::topLevelWidgets()) {
+        if (auto* procurada = dynamic_cast<Janela*>(janela); procurada && janela->isVisible())
+            return procurada;
+    }
+    return nullptr;
+}
+
+class ExecucaoDownloadQt : public ::testing::Test {
+protected:
+    ExecucaoDownloadQt() : antes(fs::current_path())
+    {
+        QtTestApp();
+        fs::current_path(trabalho.Path());
+        servicos.Folder = destino.Path().substr(0, destino.Path().size() - 1);
+        // Plays the user at the windows: the folder dialog gets "Alterar" then "Ok", and each
+        // progress dialog is noted once.
+        usuario.setInterval(10);
+        QObject::connect(&usuario, &QTimer::timeout, [this] {
+            if (auto* pasta = Visivel<TfMireloDownloaderPastaDownload>()) {
+                PastaMostrada = pasta->edtPastaAtual->text().toStdString();
+                pasta->Button2->click();
+                pasta->Button1->click();
+            }
+            auto* baixando = Visivel<TfrmMireloDownloaderAsyncBaixando>();
+            if (baixando && !baixando->property("notado").toBool() &&
+                baixando->lblSalvando->text() != QStringLiteral("Salvando:")) {
+                baixando->setProperty("notado", true);
+                Dialogos.push_back(baixando->lblSalvando->text().toStdString());
+            }
+        });
+        usuario.start();
+    }
+    ~ExecucaoDownloadQt() override { fs::current_path(antes); }
+
+    void Seleciona(std::size_t form, std::size_t posicao)
+    {
+        sessao = std::make_unique<TSessaoDownloader>(
+            loop, servicos, registro,
+            std::vector<TServidorFtp>{{"127.0.0.1", std::to_string(site.Porta())}}, 0);
+        sessao->ftpDownloader().SetTimeout(30);
+        ASSERT_TRUE(sessao->Conectar()) << servicos.Texts();
+        ASSERT_TRUE(sessao->PegaDownloadCfg(form, posicao)) << servicos.Texts();
+        sessao->LeDownloadCfg();
+        servicos.Boxes.clear();
+        janelas = std::make_unique<mirelo_download::TJanelasDownloadQt>(*sessao, nullptr);
+        execucao = std::make_unique<mirelo_download::TExecucaoDownload>(*sessao, *janelas);
+    }
+
+    fs::path antes;
+    SiteDownloadTeste site;
+    TempDir trabalho;
+    TempDir destino;
+    platform::QtEventLoop loop;
+    RecordingUserServices servicos;
+    platform::RegistryHive registro;
+    QTimer usuario;
+    std::string PastaMostrada;
+    std::vector<std::string> Dialogos;
+    std::unique_ptr<TSessaoDownloader> sessao;
+    std::unique_ptr<mirelo_download::TJanelasDownloadQt> janelas;
+    std::unique_ptr<mirelo_download::TExecucaoDownload> execucao;
+};
+
+TEST_F(ExecucaoDownloadQt, FolderDialogAndOneProgressDialogPerFile)
+{
+    Seleciona(1, 1);
+    const ResultadoExecucao resultado = execucao->btnBaixarClick();
+    ASSERT_EQ(resultado.Fim, FimExecucao::Concluida) << servicos.Texts();
+    // The dialog proposed the default folder; "Alterar" chose the test's.
+    EXPECT_EQ(PastaMostrada, mirelo_download::PastaDownloadPadrao());
+    EXPECT_EQ(sessao->PastaDestino, destino.Path());
+    EXPECT_EQ(Dialogos, (std::vector<std::string>{"Salvando: leitor.zip", "Salvando: vazio.txt"}));
+    EXPECT_EQ(Visivel<TfrmMireloDownloaderAsyncBaixando>(), nullptr);
+    EXPECT_EQ(destino.Read("leitor.zip"), SiteDownloadTeste::Conteudo("leitor.zip", 4000));
+    EXPECT_EQ(destino.Read("vazio.txt"), "");
+    ASSERT_EQ(servicos.Boxes.size(), 2u) << servicos.Texts();
+    EXPECT_EQ(servicos.Boxes[1].Text, "Os arquivos foram baixados com sucesso.");
+}
+
+TEST_F(ExecucaoDownloadQt, CancelarClickedDuringAFileStopsTheRun)
+{
+    Seleciona(1, 0);
+    bool clicado = false;
+    sessao->OnProgresso = [&] {
+        auto* dialogo = Visivel<TfrmMireloDownloaderAsyncBaixando>();
+        if (!clicado && dialogo && dialogo->lblSalvando->text() == "Salvando: ajuda.zip") {
+            clicado = true;
+            dialogo->Cancelar->click();
+        }
+    };
+    const ResultadoExecucao resultado = execucao->btnBaixarClick();
+    EXPECT_TRUE(clicado);
+    EXPECT_EQ(resultado.Fim, FimExecucao::Cancelada) << servicos.Texts();
+    EXPECT_EQ(destino.Read("ajuda.zip"), SiteDownloadTeste::Conteudo("ajuda.zip", 5000));
+    EXPECT_FALSE(fs::exists(destino / "tabelas.dat"));
+    EXPECT_FALSE(fs::exists(destino / "Regras.Ini"));
+    EXPECT_TRUE(fs::exists(destino / "TempRegras.Ini"));
+    EXPECT_EQ(servicos.Boxes.size(), 1u) << servicos.Texts();  // the confirmation only
+    EXPECT_TRUE(servicos.Started.empty());
+    EXPECT_EQ(Visivel<TfrmMireloDownloaderAsyncBaixando>(), nullptr);
+}
+
+}  // namespace
