@@ -82,8 +82,9 @@ protected:
             for (const std::string& line : h->trace)
                 std::fprintf(stderr, "trace: %s\n", line.c_str());
         }
-        if (h && h->ftp->IsControlOpen() && h->ftp->EngineState() == fesReady)
+        if (h && h->ftp->IsControlOpen() && h->ftp->EngineState() == fesReady) {
             EXPECT_EQ(h->Run(&TCustomFtpCli::QuitStep), 0);
+        }
         h.reset();
     }
 

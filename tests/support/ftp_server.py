@@ -84,6 +84,8 @@ def main():
             super().pre_process_command(line, cmd, arg)
 
     Handler.authorizer = authorizer
+    # A refused password is answered at once; tests need no brute-force delay.
+    Handler.auth_failed_timeout = 0
     Handler.permit_foreign_addresses = False
 
     server = FTPServer(("127.0.0.1", 0), Handler)

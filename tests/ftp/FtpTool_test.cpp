@@ -1,0 +1,286 @@
+// mirelo-ftp: its command line alone, and the built program against pyftpdlib and vsftpd, as a
+// user runs it (exit status, standard output, the failure line).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "FtpServers.h"
+#include "FtpToolArgs.h"
+#include "ProgressBar.h"
+#include "TempDir.h"
+
+namespace {
+
+FtpToolOptions Parse(const std::vector<std::string>& args, std::string& error) {
+    FtpToolOptions options;
+    error = ParseFtpToolArgs(args, options);
+    return options;
+}
+
+struct ToolRun {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+// Runs the built program with `args` in `folder`, bounded to 60 s, and collects its output.
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& folder) {
+    std::vector<std::string> argv{MIRELO_FTP_TOOL};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> raw;
+    for (std::string& arg : argv)
+        raw.push_back(arg.data());
+    raw.push_back(nullptr);
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        return {};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        if (::chdir(folder.c_str()) != 0)
+            ::_exit(126);
+        ::execv(raw[0], raw.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    ToolRun run;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || ::poll(fds, 2, static_cast<int>(left.count())) <= 0) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buffer[65536];
+            ssize_t count = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (count <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            } else {
+                (i == 0 ? run.Out : run.Err).append(buffer, static_cast<std::size_t>(count));
+            }
+        }
+    }
+    for (pollfd& fd : fds)
+        if (fd.fd >= 0)
+            ::close(fd.fd);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string Pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7919 + (i >> 9)) & 0xFF);
+    return bytes;
+}
+
+}  // namespace
+
+// --- The command line ------------------------------------------------------------------------
+
+TEST(FtpToolArgs, OptionsHostAndCommands) {
+    std::string error;
+    FtpToolOptions o = Parse({"--port", "2121", "--user", "alice", "--password=s3cret", "--active", "--ascii",
+                              "--timeout", "0", "--trace", "--progress", "ftp.example.org", "-e", "cwd /pub",
+                              "-e", "get \"a file.bin\" -", "-e", "quote  SITE  CHMOD 644 x"},
+                             error);
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(o.Host, "ftp.example.org");
+    EXPECT_EQ(o.Port, "2121");
+    EXPECT_EQ(o.User, "alice");
+    EXPECT_EQ(o.Password, "s3cret");
+    EXPECT_TRUE(o.Active && o.Ascii && o.Trace && o.Progress);
+    EXPECT_EQ(o.TimeoutSeconds, 0);
+    ASSERT_EQ(o.Commands.size(), 3u);
+    EXPECT_EQ(o.Commands[0].Name, "cwd");
+    EXPECT_EQ(o.Commands[0].Args, std::vector<std::string>{"/pub"});
+    EXPECT_EQ(o.Commands[1].Args, (std::vector<std::string>{"a file.bin", "-"}));
+    EXPECT_EQ(o.Commands[1].Text, "get \"a file.bin\" -");
+    // quote keeps its text as typed, inner blanks included.
+    EXPECT_EQ(o.Commands[2].Args, std::vector<std::string>{"SITE  CHMOD 644 x"});
+}
+
+TEST(FtpToolArgs, DefaultsArePassiveBinaryAnonymousOnPort21) {
+    std::string error;
+    FtpToolOptions o = Parse({"127.0.0.1", "-e", "syst"}, error);
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(o.Port, "21");
+    EXPECT_EQ(o.User, "anonymous");
+    EXPECT_FALSE(o.Active || o.Ascii || o.Trace || o.Progress);
+    EXPECT_EQ(o.TimeoutSeconds, 60);
+}
+
+TEST(FtpToolArgs, UsageErrors) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-e", "pwd"}, "no HOST given"},
+        {{"h"}, "no command given (-e COMMAND)"},
+        {{"h", "-e"}, "-e needs a command"},
+        {{"h", "-e", "fly away"}, "unknown command \"fly\""},
+        {{"h", "-e", "get"}, "usage: get REMOTE [LOCAL]"},
+        {{"h", "-e", "get a b c"}, "usage: get REMOTE [LOCAL]"},
+        {{"h", "-e", "mv a"}, "usage: mv FROM TO"},
+        {{"h", "-e", "pwd now"}, "usage: pwd"},
+        {{"h", "-e", "quote"}, "usage: quote TEXT"},
+        {{"h", "-e", "get \"a"}, "unmatched \" in \"get \"a\""},
+        {{"h", "-e", "  "}, "empty command"},
+        {{"h", "--port", "0", "-e", "pwd"}, "--port needs a port number from 1 to 65535"},
+        {{"h", "--port", "65536", "-e", "pwd"}, "--port needs a port number from 1 to 65535"},
+        {{"h", "--port", "21x", "-e", "pwd"}, "--port needs a port number from 1 to 65535"},
+        {{"h", "--timeout", "-1", "-e", "pwd"}, "--timeout needs a number of seconds (0: no limit)"},
+        {{"h", "--active=yes", "-e", "pwd"}, "--active takes no value"},
+        {{"h", "--verbose", "-e", "pwd"}, "unknown option --verbose"},
+        {{"h", "other", "-e", "pwd"}, "only one HOST may be given (also \"other\")"},
+        {{"h", "-e", "pwd", "--user"}, "--user needs a name"},
+    };
+    for (const auto& [args, expected] : cases) {
+        std::string error;
+        Parse(args, error);
+        EXPECT_EQ(error, expected) << testing::PrintToString(args);
+    }
+    std::string error;
+    EXPECT_TRUE(Parse({"--help"}, error).Help);
+    EXPECT_EQ(error, "");
+}
+
+TEST(FtpToolProgress, LineShowsBytesPercentAndSpeed) {
+    EXPECT_EQ(FormatBytes(512), "512 B");
+    EXPECT_EQ(FormatBytes(1536), "1.5 KiB");
+    EXPECT_EQ(FormatBytes(3.0 * 1024 * 1024 * 1024), "3.0 GiB");
+    EXPECT_EQ(FormatProgress(5LL << 30, 10LL << 30, 100.0 * 1024 * 1024),
+              "  5.0 GiB / 10.0 GiB  50% [##########..........]  100.0 MiB/s");
+    EXPECT_EQ(FormatProgress(0, 0, 0), "  0 B / 0 B 100% [####################]  0 B/s");
+    EXPECT_EQ(FormatProgress(2048, -1, 1024), "  2.0 KiB  1.0 KiB/s");
+}
+
+// --- The program against real servers --------------------------------------------------------
+
+class FtpToolProgram : public testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(root / "pub");
+        root.Write("pub/data.bin", Pattern(300000));
+        root.Write("pub/note.txt", "line one\r\nline two\r\n");
+        PyFtpdServer::Options options;
+        options.Root = root.Path();
+        options.Accounts = {{"alice", "s3cret"}};
+        server = std::make_unique<PyFtpdServer>(options);
+        port = std::to_string(server->Port());
+    }
+
+    ToolRun Tool(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", port, "127.0.0.1"});
+        return RunTool(args, work.Path());
+    }
+
+    TempDir root;
+    TempDir work;
+    std::unique_ptr<PyFtpdServer> server;
+    std::string port;
+};
+
+TEST_F(FtpToolProgram, CommandsRunInOneSessionAndPrintTheirResults) {
+    ToolRun run = Tool({"--user", "alice", "--password", "s3cret", "-e", "cwd pub", "-e", "pwd", "-e", "size data.bin",
+                        "-e", "get data.bin", "-e", "get note.txt -", "-e", "nlst", "-e", "syst", "--trace"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "/pub\n300000\nline one\r\nline two\r\ndata.bin\r\nnote.txt\r\n215 UNIX Type: L8\n");
+    EXPECT_TRUE(work.Read("data.bin") == root.Read("pub/data.bin"));
+    EXPECT_NE(run.Err.find("> PASS ****\n"), std::string::npos);
+    EXPECT_EQ(run.Err.find("s3cret"), std::string::npos);
+    EXPECT_NE(run.Err.find("> QUIT\n< 221"), std::string::npos);
+}
+
+TEST_F(FtpToolProgram, UploadsAppendResumeAndDirectoryCommands) {
+    std::string data = Pattern(300000);
+    work.Write("up.bin", data);
+    work.Write("half.bin", data.substr(0, 100000));
+    ToolRun run = Tool({"--active", "-e", "mkdir box", "-e", "cwd box", "-e", "put up.bin", "-e", "append up.bin",
+                        "-e", "put half.bin whole.bin", "-e", "resume-put up.bin whole.bin", "-e", "mv up.bin moved.bin",
+                        "-e", "rm moved.bin", "-e", "cdup", "-e", "ls box", "--progress"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_FALSE(std::filesystem::exists(root / "box/up.bin"));
+    EXPECT_FALSE(std::filesystem::exists(root / "box/moved.bin"));
+    EXPECT_TRUE(root.Read("box/whole.bin") == data);
+    EXPECT_NE(run.Out.find(" whole.bin"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Err.find("100% [####################]"), std::string::npos) << run.Err;
+
+    // A second session: APPE creates a missing file and then extends it, resume-get without a
+    // local copy fetches the whole file, and the failing rmdir ends the run.
+    ToolRun again = Tool({"-e", "cwd box", "-e", "append up.bin twice.bin", "-e", "append up.bin twice.bin",
+                          "-e", "resume-get twice.bin", "-e", "rmdir /nothing"});
+    EXPECT_EQ(again.Status, 1);
+    EXPECT_TRUE(root.Read("box/twice.bin") == data + data);
+    EXPECT_TRUE(work.Read("twice.bin") == data + data);
+    EXPECT_EQ(again.Err.rfind("mirelo-ftp: rmdir /nothing failed: 550 ", 0), 0u) << again.Err;
+}
+
+TEST_F(FtpToolProgram, FirstFailureStopsTheRunWithItsMessage) {
+    ToolRun run = Tool({"-e", "cwd pub", "-e", "get missing.bin", "-e", "get data.bin"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "mirelo-ftp: get missing.bin failed: 550 No such file or directory.\n");
+    // Nothing was fetched after the failure, and the failed fetch left no empty file behind.
+    EXPECT_FALSE(std::filesystem::exists(work / "data.bin"));
+    EXPECT_FALSE(std::filesystem::exists(work / "missing.bin"));
+
+    ToolRun refused = Tool({"--user", "alice", "--password", "wrong", "-e", "pwd"});
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_EQ(refused.Err.rfind("mirelo-ftp: logon failed: 530 ", 0), 0u) << refused.Err;
+
+    ToolRun local = Tool({"-e", "put no-such-local-file"});
+    EXPECT_EQ(local.Status, 1);
+    EXPECT_EQ(local.Err, "mirelo-ftp: put no-such-local-file failed: 426 Unable to open local file no-such-local-file\n");
+}
+
+TEST_F(FtpToolProgram, UsageErrorsExitWith2AndNothingIsContacted) {
+    ToolRun run = Tool({"-e", "fly"});
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_EQ(run.Err.rfind("mirelo-ftp: unknown command \"fly\"\nusage: mirelo-ftp ", 0), 0u) << run.Err;
+    ToolRun help = RunTool({"--help"}, work.Path());
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_EQ(help.Out.rfind("usage: mirelo-ftp ", 0), 0u);
+}
+
+TEST_F(FtpToolProgram, RefusedConnectionIsALogOnFailure) {
+    ToolRun run = RunTool({"--port", std::to_string(FreeLoopbackPort()), "127.0.0.1", "-e", "pwd"}, work.Path());
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err.rfind("mirelo-ftp: logon failed: 500 ", 0), 0u) << run.Err;
+    EXPECT_NE(run.Err.find("(Winsock error #10061)"), std::string::npos) << run.Err;
+}
+
+TEST(FtpToolVsftpd, PassiveAndActiveDownloadsFromVsftpd) {
+    std::string reason;
+    if (!VsftpdServer::CanRun(reason))
+        GTEST_SKIP() << reason;
+    TempDir root;
+    TempDir work;
+    root.Write("big.bin", Pattern(10 * 1000 * 1000));
+    VsftpdServer server(root.Path());
+    std::string port = std::to_string(server.Port());
+    ToolRun passive = RunTool({"--port", port, "127.0.0.1", "-e", "get big.bin passive.bin"}, work.Path());
+    ASSERT_EQ(passive.Status, 0) << passive.Err;
+    ToolRun active = RunTool({"--port", port, "--active", "127.0.0.1", "-e", "get big.bin active.bin"}, work.Path());
+    ASSERT_EQ(active.Status, 0) << active.Err;
+    std::string expected = root.Read("big.bin");
+    EXPECT_TRUE(work.Read("passive.bin") == expected);
+    EXPECT_TRUE(work.Read("active.bin") == expected);
+}

@@ -1,0 +1,37 @@
+// The command line of mirelo-ftp: options, the host and the commands to run, checked before any
+// connection is made. Pure: no I/O. Any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One -e command: its text as given (for messages), its name and its arguments.
+struct FtpToolCommand {
+    std::string Text;
+    std::string Name;
+    std::vector<std::string> Args;
+};
+
+struct FtpToolOptions {
+    std::string Host;
+    std::string Port = "21";
+    std::string User = "anonymous";
+    std::string Password = "mirelo-ftp@localhost";
+    bool Active = false;
+    bool Ascii = false;
+    int TimeoutSeconds = 60;
+    bool Trace = false;
+    bool Progress = false;
+    bool Help = false;
+    std::vector<FtpToolCommand> Commands;
+};
+
+// Fills `options` from the arguments after the program name. Returns an empty string when they
+// are valid (or --help was asked for), otherwise the usage error to print.
+std::string ParseFtpToolArgs(const std::vector<std::string>& args, FtpToolOptions& options);
+
+// Splits a command into words: blanks separate them, and single or double quotes keep blanks
+// inside one. "quote" keeps the rest of its line as one argument, exactly as typed.
+bool SplitFtpToolCommand(const std::string& text, FtpToolCommand& command, std::string& error);
+
+std::string FtpToolUsage();

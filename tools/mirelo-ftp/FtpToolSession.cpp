@@ -1,0 +1,214 @@
+#include "FtpToolSession.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The last part of a path: "pub/a.bin" gives "a.bin".
+std::string BaseName(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+FtpToolSession::FtpToolSession(const FtpToolOptions& options, platform::EventLoop& loop, int outFd, std::FILE* err)
+    : options_(options), loop_(loop), outFd_(outFd), err_(err), ftp_(std::make_unique<TFtpClient>(loop)), progress_(err) {
+    ftp_->SetHostName(options_.Host);
+    ftp_->SetPort(options_.Port);
+    ftp_->SetUserName(options_.User);
+    ftp_->SetPassWord(options_.Password);
+    ftp_->SetPassiveMode(!options_.Active);
+    ftp_->SetTimeout(options_.TimeoutSeconds);
+    if (options_.Trace) {
+        ftp_->OnDisplay = [this](TObject*, std::string& text) {
+            // The password stays off the screen.
+            std::string shown = text.rfind("> PASS ", 0) == 0 ? "> PASS ****" : text;
+            progress_.BreakLine();
+            std::fprintf(err_, "%s\n", shown.c_str());
+            std::fflush(err_);
+        };
+    }
+    if (options_.Progress)
+        ftp_->OnProgress = [this](TObject*, std::int64_t count, bool&) { progress_.Update(count); };
+}
+
+std::string FtpToolSession::FailureText() const {
+    return ftp_->ErrorMessage().empty() ? ftp_->LastReply() : ftp_->ErrorMessage();
+}
+
+bool FtpToolSession::Request(void (TCustomFtpCli::*request)(), std::string& failure) {
+    try {
+        (ftp_.get()->*request)();
+        if (ftp_->WaitUntilReady())
+            return true;
+        failure = FailureText();
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    if (failure.empty())
+        failure = "request failed";
+    return false;
+}
+
+void FtpToolSession::Print(const std::string& line) {
+    std::string text = line + "\n";
+    std::size_t written = 0;
+    while (written < text.size()) {
+        ssize_t count = ::write(outFd_, text.data() + written, text.size() - written);
+        if (count <= 0)
+            return;
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+int FtpToolSession::Run() {
+    std::string failure;
+    if (!Request(&TCustomFtpCli::LogOn, failure)) {
+        std::fprintf(err_, "mirelo-ftp: logon failed: %s\n", failure.c_str());
+        Quit();
+        return 1;
+    }
+    void (TCustomFtpCli::*type)() = options_.Ascii ? &TCustomFtpCli::TypeAsciiStep : &TCustomFtpCli::TypeBinaryStep;
+    if (!Request(type, failure)) {
+        std::fprintf(err_, "mirelo-ftp: type %s failed: %s\n", options_.Ascii ? "A" : "I", failure.c_str());
+        Quit();
+        return 1;
+    }
+    for (const FtpToolCommand& command : options_.Commands) {
+        if (!RunCommand(command, failure)) {
+            std::fprintf(err_, "mirelo-ftp: %s failed: %s\n", command.Text.c_str(), failure.c_str());
+            Quit();
+            return 1;
+        }
+    }
+    Quit();
+    return 0;
+}
+
+void FtpToolSession::Quit() {
+    if (!ftp_->IsControlOpen() || ftp_->EngineState() != fesReady)
+        return;
+    std::string ignored;
+    Request(&TCustomFtpCli::QuitStep, ignored);
+}
+
+bool FtpToolSession::Transfer(void (TCustomFtpCli::*request)(), const std::string& local, const std::string& remote,
+                              bool download, std::string& failure) {
+    bool toStdout = download && local == "-";
+    ftp_->SetHostFileName(remote);
+    ftp_->SetLocalFileName(toStdout ? "" : local);
+    ftp_->SetLocalStream(toStdout ? outFd_ : -1);
+    bool existed = !toStdout && Exists(local);
+    if (options_.Progress) {
+        std::int64_t total = -1;
+        if (download) {
+            std::string ignored;
+            if (Request(&TCustomFtpCli::SizeStep, ignored))
+                total = ftp_->RemoteFileSize();
+        } else {
+            struct stat info {};
+            if (::stat(local.c_str(), &info) == 0)
+                total = info.st_size;
+        }
+        std::int64_t offset = 0;
+        if (request == &TCustomFtpCli::ResumeGetFile) {
+            struct stat info {};
+            if (::stat(local.c_str(), &info) == 0)
+                offset = info.st_size;
+        } else if (request == &TCustomFtpCli::ResumePutFile) {
+            offset = ftp_->RestartOffset();
+        }
+        progress_.Start(total, offset);
+    }
+    std::int64_t offsetAtStart = ftp_->RestartOffset();
+    bool ok = Request(request, failure);
+    if (options_.Progress)
+        progress_.Finish(ftp_->TransferredBytes() + offsetAtStart);
+    ftp_->SetLocalStream(-1);
+    // A download that failed before any byte arrived leaves no empty file of ours behind; a
+    // partial one stays, for resume-get.
+    if (!ok && download && !toStdout && !existed) {
+        struct stat info {};
+        if (::stat(local.c_str(), &info) == 0 && info.st_size == 0)
+            ::unlink(local.c_str());
+    }
+    return ok;
+}
+
+bool FtpToolSession::RunCommand(const FtpToolCommand& command, std::string& failure) {
+    const std::string& name = command.Name;
+    const std::vector<std::string>& args = command.Args;
+    auto arg = [&](std::size_t i, const std::string& otherwise) { return i < args.size() ? args[i] : otherwise; };
+
+    if (name == "cwd") {
+        ftp_->SetHostDirName(args[0]);
+        return Request(&TCustomFtpCli::CwdStep, failure);
+    }
+    if (name == "pwd") {
+        if (!Request(&TCustomFtpCli::PwdStep, failure))
+            return false;
+        Print(ftp_->ReplyDirName().empty() ? ftp_->LastReply() : ftp_->ReplyDirName());
+        return true;
+    }
+    if (name == "cdup")
+        return Request(&TCustomFtpCli::CdupStep, failure);
+    if (name == "size") {
+        ftp_->SetHostFileName(args[0]);
+        if (!Request(&TCustomFtpCli::SizeStep, failure))
+            return false;
+        Print(std::to_string(ftp_->RemoteFileSize()));
+        return true;
+    }
+    if (name == "get")
+        return Transfer(&TCustomFtpCli::GetFile, arg(1, BaseName(args[0])), args[0], true, failure);
+    if (name == "resume-get")
+        return Transfer(&TCustomFtpCli::ResumeGetFile, arg(1, BaseName(args[0])), args[0], true, failure);
+    if (name == "put")
+        return Transfer(&TCustomFtpCli::PutFile, args[0], arg(1, BaseName(args[0])), false, failure);
+    if (name == "append")
+        return Transfer(&TCustomFtpCli::AppendFile, args[0], arg(1, BaseName(args[0])), false, failure);
+    if (name == "resume-put") {
+        // The server's copy tells where to go on; without one the whole file goes.
+        ftp_->SetHostFileName(arg(1, BaseName(args[0])));
+        std::string ignored;
+        ftp_->SetRestartOffset(Request(&TCustomFtpCli::SizeStep, ignored) ? ftp_->RemoteFileSize() : 0);
+        return Transfer(&TCustomFtpCli::ResumePutFile, args[0], arg(1, BaseName(args[0])), false, failure);
+    }
+    if (name == "ls" || name == "nlst") {
+        ftp_->SetHostFileName(arg(0, ""));
+        ftp_->SetLocalFileName("");
+        ftp_->SetLocalStream(outFd_);
+        bool ok = Request(name == "ls" ? &TCustomFtpCli::ListDir : &TCustomFtpCli::NameListDir, failure);
+        ftp_->SetLocalStream(-1);
+        return ok;
+    }
+    if (name == "mkdir" || name == "rmdir" || name == "rm") {
+        ftp_->SetHostFileName(args[0]);
+        return Request(name == "mkdir" ? &TCustomFtpCli::MkdStep
+                       : name == "rmdir" ? &TCustomFtpCli::RmdStep
+                                         : &TCustomFtpCli::DeleStep,
+                       failure);
+    }
+    if (name == "mv") {
+        ftp_->SetHostFileName(args[0]);
+        ftp_->SetLocalFileName(args[1]);
+        return Request(&TCustomFtpCli::RenameFile, failure);
+    }
+    if (name == "syst" || name == "quote") {
+        if (name == "quote")
+            ftp_->SetLocalFileName(args[0]);
+        if (!Request(name == "syst" ? &TCustomFtpCli::SystStep : &TCustomFtpCli::QuoteStep, failure))
+            return false;
+        Print(ftp_->LastReply());
+        return true;
+    }
+    failure = "unknown command";
+    return false;
+}

@@ -1,0 +1,39 @@
+// One run of mirelo-ftp: log on, run the commands in order, QUIT. Owns the FTP client; the event
+// loop, standard output's descriptor and the error stream are the caller's. Loop thread only.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "FtpToolArgs.h"
+#include "ProgressBar.h"
+#include "ftp/Ftpcli.h"
+#include "platform/EventLoop.h"
+
+class FtpToolSession {
+public:
+    // `outFd` receives listings, "get ... -" and printed results; `err` the messages, the trace
+    // and the progress bar.
+    FtpToolSession(const FtpToolOptions& options, platform::EventLoop& loop, int outFd, std::FILE* err);
+
+    // The exit status: 0 when every command succeeded, 1 at the first failure.
+    int Run();
+
+private:
+    // Starts `request` and waits for it; false on any failure, with the reason in `failure`.
+    bool Request(void (TCustomFtpCli::*request)(), std::string& failure);
+    bool RunCommand(const FtpToolCommand& command, std::string& failure);
+    bool Transfer(void (TCustomFtpCli::*request)(), const std::string& local, const std::string& remote, bool download,
+                  std::string& failure);
+    std::string FailureText() const;
+    void Print(const std::string& line);
+    void Quit();
+
+    const FtpToolOptions& options_;
+    platform::EventLoop& loop_;
+    int outFd_;
+    std::FILE* err_;
+    std::unique_ptr<TFtpClient> ftp_;
+    ProgressBar progress_;
+};
