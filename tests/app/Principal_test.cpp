@@ -1,0 +1,372 @@
+// The main window against pyftpdlib on loopback, offscreen, as a user would drive it.
+#include "app/uMireloDownloaderAsyncPrincipal.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "JanelaTeste.h"
+#include "download/SessaoDownloader.h"
+#include "download/uMireloDownloaderAsyncConexao.h"
+#include "download/uMireloDownloaderAsyncMsg.h"
+#include "ftp/Ftpcli.h"
+
+namespace {
+
+using Icon = platform::UserServices::Icon;
+const std::string kErroConfiguracao =
+    "Não foi possivel baixar o arquivo de configuração.\rContacte o Orva.";
+
+QString Texto(const QLabel* rotulo)
+{
+    return rotulo->text();
+}
+
+QColor Cor(const QLabel* rotulo)
+{
+    return rotulo->palette().color(QPalette::WindowText);
+}
+
+class Principal : public JanelaTeste {
+protected:
+    void SetUp() override
+    {
+        EscreveSite(site.Path(), "/pub/mirelo");
+        servidor = std::make_unique<PyFtpdServer>(PyFtpdServer::Options{site.Path()});
+    }
+
+    // Starts the window as the program does, without waiting for a screen.
+    void Inicia()
+    {
+        Abre(servidor->Port());
+        janela->FormShow();
+    }
+
+    void Clica(QTreeWidgetItem* node, bool duplo = false)
+    {
+        janela->show();
+        janela->treParent->scrollToItem(node);
+        const QPoint ponto = janela->treParent->visualItemRect(node).center();
+        if (duplo)
+            QTest::mouseDClick(janela->treParent->viewport(), Qt::LeftButton, {}, ponto);
+        else
+            QTest::mouseClick(janela->treParent->viewport(), Qt::LeftButton, {}, ponto);
+    }
+
+    std::unique_ptr<PyFtpdServer> servidor;
+};
+
+TEST_F(Principal, StartUpFillsTheTreeSelectsTheFirstProductAndShowsTheMessage)
+{
+    Inicia();
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+    ASSERT_EQ(Topo()->childCount(), 3);
+    EXPECT_EQ(No({0})->text(0), QStringLiteral("Declaração Anual"));
+    EXPECT_EQ(ImagensDosFilhos(Topo()), (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(ImagensDosFilhos(No({0})), (std::vector<int>{3, 3}));
+    EXPECT_EQ(No({0, 1})->text(0), QStringLiteral("Atualização"));
+    EXPECT_EQ(No({2})->childCount(), 0);
+
+    EXPECT_EQ(janela->treParent->currentItem(), No({0}));
+    EXPECT_EQ(Texto(janela->edtNome), QStringLiteral("Declaração Anual"));
+    EXPECT_EQ(Texto(janela->edtVersao), QStringLiteral("2.1/34"));
+    EXPECT_TRUE(Texto(janela->edtInstalacao).isEmpty());
+    EXPECT_FALSE(janela->btnBaixar->isEnabled());
+    EXPECT_FALSE(janela->lblAviso->isVisibleTo(janela.get()));
+    EXPECT_TRUE(janela->edtNome->isVisibleTo(janela.get()));
+    EXPECT_TRUE(janela->treParent->isEnabled());
+
+    // The server's message was new: fetched, kept and shown as plain text.
+    ASSERT_NE(janela->frmMsg, nullptr);
+    EXPECT_TRUE(janela->frmMsg->isVisible());
+    EXPECT_EQ(janela->frmMsg->mmMsg->toPlainText(),
+              QStringLiteral("Mensagem de teste: <b>prazo</b> até 30/04.\n"));
+    EXPECT_TRUE(std::filesystem::exists("mensagem.txt"));
+}
+
+TEST_F(Principal, AKnownMessageIsNotShownAgainAndAnEmptyCopySilencesIt)
+{
+    Inicia();
+    ASSERT_NE(janela->frmMsg, nullptr);
+    Fecha();
+
+    Inicia();
+    EXPECT_EQ(janela->frmMsg, nullptr);
+
+    Fecha();
+    trabalho.Write("mensagem.txt", "");
+    Inicia();
+    EXPECT_EQ(janela->frmMsg, nullptr);
+}
+
+TEST_F(Principal, ServerTextIsNeverMarkup)
+{
+    Inicia();
+    janela->treParent->setCurrentItem(No({2}));
+    EXPECT_EQ(Texto(janela->edtNome), QStringLiteral("<b>Negrito</b>"));
+    EXPECT_EQ(janela->edtNome->textFormat(), Qt::PlainText);
+    EXPECT_EQ(janela->edtDescricao->textFormat(), Qt::PlainText);
+    EXPECT_EQ(No({2})->text(0), QStringLiteral("<b>Negrito</b>"));
+}
+
+TEST_F(Principal, AnInstallationLoadsItsComponentsFixedAndMarked)
+{
+    Inicia();
+    janela->treParent->setCurrentItem(No({0, 0}));
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+    ASSERT_EQ(No({0, 0})->childCount(), 3);
+    EXPECT_EQ(ImagensDosFilhos(No({0, 0})), (std::vector<int>{5, 1, 1}));
+    EXPECT_EQ(No({0, 0, 1})->text(0), QStringLiteral("Manual do usuário"));
+    EXPECT_EQ(sessao->Componentes.Count(), 3u);
+    EXPECT_TRUE(janela->btnBaixar->isEnabled());
+    // Expanded, so its picture is the open folder.
+    EXPECT_TRUE(No({0, 0})->isExpanded());
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0})), 4);
+    EXPECT_EQ(Texto(janela->edtNome), QStringLiteral("Declaração Anual"));
+
+    // A component shows its own details; the size with one decimal and the locale's grouping.
+    janela->treParent->setCurrentItem(No({0, 0, 1}));
+    EXPECT_EQ(Texto(janela->edtNome), QStringLiteral("Manual do usuário"));
+    EXPECT_EQ(Texto(janela->edtVersao), QStringLiteral("2.1/35"));
+    EXPECT_EQ(Texto(janela->edtDisponibilizacao), QStringLiteral("16/03/2024 09:00:00"));
+    EXPECT_EQ(Texto(janela->edtInstalacao),
+              QStringLiteral("manual.pdf - ") + QLocale().toString(2048.0, 'f', 1) +
+                  QStringLiteral("kb - 1 disco"));
+
+    // A size that is not a number stops the update with a clear message, after the version.
+    janela->treParent->setCurrentItem(No({0, 0, 2}));
+    ASSERT_EQ(servicos.Boxes.size(), 1u);
+    EXPECT_NE(servicos.Boxes[0].Text.find("x12"), std::string::npos);
+    EXPECT_EQ(Texto(janela->edtNome), QStringLiteral("Tabelas"));
+    EXPECT_TRUE(Texto(janela->edtInstalacao).isEmpty());
+
+    // The other installation collapses this one's branch and shows the double-click hint.
+    janela->treParent->setCurrentItem(No({0, 1}));
+    EXPECT_FALSE(No({0, 0})->isExpanded());
+    EXPECT_TRUE(No({0})->isExpanded());
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0})), 3);
+    EXPECT_EQ(janela->treParent->toolTip(),
+              QStringLiteral("Clique duas vezes para marcar ou desmarcar os componentes."));
+    // Another product collapses the product too, which turns the hints off.
+    janela->treParent->setCurrentItem(No({1}));
+    EXPECT_FALSE(No({0})->isExpanded());
+    EXPECT_TRUE(janela->treParent->toolTip().isEmpty());
+    EXPECT_FALSE(janela->btnBaixar->isEnabled());
+}
+
+TEST_F(Principal, ClicksToggleTheMarkOfOptionalComponentsOnly)
+{
+    Inicia();
+    janela->treParent->setCurrentItem(No({0, 0}));
+    ASSERT_EQ(No({0, 0})->childCount(), 3);
+
+    Clica(No({0, 0, 1}));
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0, 1})), 2);
+    EXPECT_EQ(sessao->Componentes.Slot(2)->Marcado, "0");
+    Clica(No({0, 0, 1}));
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0, 1})), 1);
+    EXPECT_EQ(sessao->Componentes.Slot(2)->Marcado, "1");
+
+    // The fixed component cannot be unmarked.
+    Clica(No({0, 0, 0}));
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0, 0})), 5);
+    EXPECT_EQ(sessao->Componentes.Slot(1)->Marcado, "1");
+
+    // A click on the empty area below the last node toggles nothing.
+    janela->treParent->setCurrentItem(No({0, 0, 2}));
+    const QPoint vazio(5, janela->treParent->viewport()->height() - 3);
+    ASSERT_EQ(janela->treParent->itemAt(vazio), nullptr);
+    QTest::mouseClick(janela->treParent->viewport(), Qt::LeftButton, {}, vazio);
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0, 2})), 1);
+
+    // Selecting the installation again reads the catalogue again: every mark back to "1".
+    Clica(No({0, 0, 2}));
+    ASSERT_EQ(sessao->Componentes.Slot(3)->Marcado, "0");
+    janela->treParent->setCurrentItem(No({0}));
+    janela->treParent->setCurrentItem(No({0, 0}));
+    EXPECT_EQ(sessao->Componentes.Slot(3)->Marcado, "1");
+    EXPECT_EQ(ImagensDosFilhos(No({0, 0})), (std::vector<int>{5, 1, 1}));
+}
+
+TEST_F(Principal, InstalledVersionStatusInItsColours)
+{
+    trabalho.Write("system.reg",
+                   "WINE REGISTRY Version 2\n"
+                   "[Software\\\\Mirelo\\\\Declaracao] 1700000000\n"
+                   "\"Versao\"=\"2.1\"\n"
+                   "[Software\\\\Mirelo\\\\Cadastro] 1700000000\n"
+                   "\"Versao\"=\"1.3\"\n");
+    Inicia();
+    EXPECT_EQ(Texto(janela->edtVerificaVersao),
+              QStringLiteral("2.1,Sistema Atualizado com a última Versão Disponivel."));
+    EXPECT_EQ(Cor(janela->edtVerificaVersao), QColor(0, 128, 0));
+
+    janela->treParent->setCurrentItem(No({1}));
+    EXPECT_EQ(Texto(janela->edtVerificaVersao), QStringLiteral("1.3, Sistema desatualizado."));
+    EXPECT_EQ(Cor(janela->edtVerificaVersao), QColor(128, 0, 0));
+
+    janela->treParent->setCurrentItem(No({2}));
+    EXPECT_EQ(Texto(janela->edtVerificaVersao), QStringLiteral("Sistema não Instalado"));
+    EXPECT_EQ(Cor(janela->edtVerificaVersao), QColor(128, 0, 0));
+}
+
+TEST_F(Principal, TheMirrorSwitchReconnectsAndLaterFetchesUseTheMirrorsDirectory)
+{
+    TempDir espelho;
+    EscreveSite(espelho.Path(), "/espelho", "Manual do espelho");
+    PyFtpdServer::Options opcoes{espelho.Path()};
+    opcoes.LogFile = trabalho / "espelho.log";
+    PyFtpdServer servidorEspelho(opcoes);
+    const std::string host = "127.0.0.1:" + std::to_string(servidorEspelho.Port());
+    EscreveCp1252("sitesreplicacao.cfg", host + "|Espelho|Sul|/espelho\n|sem host|x|/y\n");
+
+    Inicia();
+    ASSERT_EQ(janela->cbSiteReplicadores->count(), 1);
+    EXPECT_EQ(janela->cbSiteReplicadores->currentIndex(), 0);
+    EXPECT_EQ(janela->cbSiteReplicadores->itemText(0),
+              QString::fromStdString("Espelho/Sul (" + host + ")|/espelho|"));
+
+    janela->cbSiteReplicadoresChange(0);
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+    EXPECT_EQ(sessao->DiretorioSite, "/espelho");
+    EXPECT_EQ(sessao->HostName(), "127.0.0.1");
+    EXPECT_TRUE(sessao->IsControlOpen());
+    ASSERT_EQ(Topo()->childCount(), 3);
+
+    janela->treParent->setCurrentItem(No({0, 0}));
+    EXPECT_EQ(No({0, 0, 1})->text(0), QStringLiteral("Manual do espelho"));
+    const std::string log = trabalho.Read("espelho.log");
+    EXPECT_NE(log.find("CWD /pub/mirelo"), std::string::npos) << log;
+    EXPECT_NE(log.find("RETR /espelho/decl/completa/download.cfg"), std::string::npos) << log;
+    EXPECT_EQ(log.find("RETR /pub/mirelo/decl"), std::string::npos) << log;
+}
+
+TEST_F(Principal, TheProxyFileIsCreatedOnFirstStart)
+{
+    Inicia();
+    EXPECT_EQ(trabalho.Read("proxy.ini"), "N\r\nservidor proxy\r\n3128\r\n");
+}
+
+TEST_F(Principal, TheConnectingDialogNamesTheProxiedHost)
+{
+    trabalho.Write("proxy.ini",
+                   "S\r\n127.0.0.1:" + std::to_string(servidor->Port()) + "\r\n3128\r\n");
+    Abre({{"ftp1.mirelo.org.br", "ftp"}, {"ftp2.mirelo.org.br", "ftp"}});
+    EXPECT_EQ(sessao->HostName(), "127.0.0.1");
+    EXPECT_EQ(sessao->UserName(), "anonymous@ftp1.mirelo.org.br");
+    EXPECT_TRUE(sessao->ftpDownloader().PassiveMode());
+    QString nome;
+    bool controlesDesabilitados = false;
+    QTimer::singleShot(0, conexao.get(), [&] {
+        nome = conexao->lblFTP->text();
+        controlesDesabilitados =
+            !janela->treParent->isEnabled() && !janela->cbSiteReplicadores->isEnabled();
+    });
+    janela->FormShow();
+    EXPECT_EQ(nome, QStringLiteral("ftp1.mirelo.org.br"));
+    EXPECT_TRUE(controlesDesabilitados);
+    EXPECT_TRUE(janela->treParent->isEnabled());
+}
+
+TEST_F(Principal, TheExitQuestionComesOnlyWhileConnected)
+{
+    Inicia();
+    janela->show();
+    servicos.Answers = {false};
+    janela->close();
+    ASSERT_EQ(servicos.Boxes.size(), 1u);
+    EXPECT_EQ(servicos.Boxes[0].Caption, "Atenção.");
+    EXPECT_EQ(servicos.Boxes[0].Text,
+              "O Downloader está conectado com FTP: 127.0.0.1\rDeseja sair ?");
+    EXPECT_EQ(servicos.Boxes[0].BoxIcon, Icon::Question);
+    EXPECT_TRUE(janela->isVisible());
+    EXPECT_TRUE(sessao->IsControlOpen());
+
+    servicos.Answers = {true};
+    janela->close();
+    EXPECT_EQ(servicos.Boxes.size(), 2u);
+    EXPECT_FALSE(janela->isVisible());
+}
+
+TEST_F(Principal, ARefusedConnectionSaysSoAndAsksNothingOnExit)
+{
+    const std::uint16_t porta = FreeLoopbackPort();
+    Abre(porta);
+    janela->FormShow();
+    ASSERT_EQ(servicos.Boxes.size(), 1u) << servicos.Texts();
+    EXPECT_EQ(servicos.Boxes[0].Caption, "Erro");
+    EXPECT_EQ(servicos.Boxes[0].Text, "Não foi possível conectar ao FTP:\r127.0.0.1");
+    EXPECT_EQ(Topo()->childCount(), 0);
+    EXPECT_FALSE(sessao->IsControlOpen());
+    EXPECT_TRUE(janela->treParent->isEnabled());
+
+    janela->show();
+    janela->close();
+    EXPECT_EQ(servicos.Boxes.size(), 1u);
+    EXPECT_FALSE(janela->isVisible());
+}
+
+TEST_F(Principal, AMissingCatalogueSaysSoAndLeavesTheTreeAsItWas)
+{
+    Inicia();
+    ASSERT_EQ(Topo()->childCount(), 3);
+    std::filesystem::remove(site / "pub/mirelo/formularios.cfg");
+    // The caption "Nome:" reconnects.
+    janela->Conectar();
+    ASSERT_EQ(servicos.Boxes.size(), 1u) << servicos.Texts();
+    EXPECT_EQ(servicos.Boxes[0].Caption, "Atenção.");
+    EXPECT_EQ(servicos.Boxes[0].Text, kErroConfiguracao);
+    EXPECT_EQ(servicos.Boxes[0].BoxIcon, Icon::Error);
+    EXPECT_EQ(Topo()->childCount(), 3);
+
+    // So does a missing component catalogue: the installation stays empty.
+    janela->treParent->setCurrentItem(No({1, 0}));
+    ASSERT_EQ(servicos.Boxes.size(), 2u);
+    EXPECT_EQ(servicos.Boxes[1].Text, kErroConfiguracao);
+    EXPECT_EQ(No({1, 0})->childCount(), 0);
+}
+
+TEST_F(Principal, TheLinksGoToThePageAndTheHelpDesk)
+{
+    Abre(servidor->Port());
+    janela->Image1Click();
+    janela->Panel2Click();
+    ASSERT_EQ(servicos.Opened.size(), 2u);
+    EXPECT_EQ(servicos.Opened[0], kPaginaOrva);
+    EXPECT_EQ(servicos.Opened[1],
+              std::string("mailto:") + kEmailAtendimento + "?subject=Downloader");
+}
+
+// The server holds every reply back for seconds; the wait gives up after the client's Timeout
+// without progress instead of waiting for ever, and the request is aborted.
+TEST(PrincipalLento, FtpProntoEndsWithTheRequestAbortedWhenTheTimeoutPasses)
+{
+    QtTestApp();
+    TempDir raiz;
+    PyFtpdServer::Options opcoes{raiz.Path()};
+    opcoes.ReplyDelaySeconds = 5;
+    PyFtpdServer lento(opcoes);
+    platform::QtEventLoop loop;
+    RecordingUserServices servicos;
+    platform::RegistryHive registro;
+    const auto antes = std::filesystem::current_path();
+    TempDir trabalho;
+    std::filesystem::current_path(trabalho.Path());
+    {
+        TSessaoDownloader sessao(loop, servicos, registro,
+                                 {{"127.0.0.1", std::to_string(lento.Port())}}, 0);
+        sessao.ftpDownloader().SetTimeout(1);
+        EXPECT_FALSE(sessao.Conectar());
+        EXPECT_FALSE(sessao.IsControlOpen());
+        EXPECT_EQ(sessao.ftpDownloader().EngineState(), fesReady);
+        ASSERT_EQ(servicos.Boxes.size(), 1u) << servicos.Texts();
+        EXPECT_EQ(servicos.Boxes[0].Text, "A Conexão caiu por Time-out");
+    }
+    std::filesystem::current_path(antes);
+}
+
+}  // namespace
