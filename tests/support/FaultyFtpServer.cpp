@@ -1,0 +1,530 @@
+#include "FaultyFtpServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+// The longest any single wait on the client may take before the server gives the session up.
+constexpr int kWaitMs = 20000;
+// How long an endless reply goes on at most, should the client never give up.
+constexpr auto kEndlessLimit = std::chrono::seconds(120);
+constexpr std::size_t kLongLineExtra = 64 * 1024;
+// How long a server waits for a data connection that is not coming before it answers 425.
+constexpr int kLateReplyMs = 5000;
+
+void CloseFd(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+int ListenOnLoopback(std::uint16_t& port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        throw std::runtime_error("FaultyFtpServer: socket failed");
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        throw std::runtime_error("FaultyFtpServer: cannot listen on loopback");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+// Waits until `fd` is ready for `events`; false when the server is stopping or the time is up.
+bool WaitReady(int fd, short events, int stopFd, int timeoutMs = kWaitMs) {
+    pollfd fds[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
+    for (;;) {
+        int n = ::poll(fds, 2, timeoutMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || (fds[1].revents & POLLIN) != 0)
+            return false;
+        return true;
+    }
+}
+
+bool SendAll(int fd, std::string_view bytes, int stopFd) {
+    while (!bytes.empty()) {
+        ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            if (!WaitReady(fd, POLLOUT, stopFd))
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// Closes with a reset instead of an orderly end: what a crashed server or a broken route gives.
+void Reset(int& fd) {
+    linger hard{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    CloseFd(fd);
+}
+
+}  // namespace
+
+struct FaultyFtpServer::Session {
+    int Control = -1;
+    std::string Pending;  // received bytes not yet cut into lines
+    std::string Cwd = "/";
+    int PassiveListener = -1;
+    bool HasActive = false;
+    sockaddr_in Active{};
+    bool LateFailure = false;  // the next data command is answered late, with 425
+
+    ~Session() {
+        CloseFd(Control);
+        CloseFd(PassiveListener);
+    }
+
+    // One command line without its line end; false when the client closed or went silent.
+    bool ReadLine(std::string& line, int stopFd) {
+        for (;;) {
+            std::size_t end = Pending.find('\n');
+            if (end != std::string::npos) {
+                line = Pending.substr(0, end);
+                Pending.erase(0, end + 1);
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                return true;
+            }
+            if (!WaitReady(Control, POLLIN, stopFd))
+                return false;
+            char block[4096];
+            ssize_t n = ::recv(Control, block, sizeof block, 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+                return false;
+            if (n > 0)
+                Pending.append(block, static_cast<std::size_t>(n));
+        }
+    }
+};
+
+FaultyFtpServer::FaultyFtpServer() {
+    listener_ = ListenOnLoopback(port_);
+    if (::pipe2(stopPipe_, O_CLOEXEC) != 0) {
+        CloseFd(listener_);
+        throw std::runtime_error("FaultyFtpServer: pipe2 failed");
+    }
+    thread_ = std::thread([this] { Run(); });
+}
+
+FaultyFtpServer::~FaultyFtpServer() {
+    stopping_ = true;
+    char stop = 'x';
+    (void)!::write(stopPipe_[1], &stop, 1);
+    thread_.join();
+    CloseFd(listener_);
+    CloseFd(stopPipe_[0]);
+    CloseFd(stopPipe_[1]);
+}
+
+std::string FaultyFtpServer::HostAndPort() const { return "127.0.0.1:" + std::to_string(port_); }
+
+void FaultyFtpServer::AddFile(const std::string& path, std::string bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    files_[Normalize("/", path)] = std::move(bytes);
+}
+
+void FaultyFtpServer::AddFolder(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    folders_.push_back(Normalize("/", path));
+}
+
+void FaultyFtpServer::SetFault(Fault fault, const std::string& command, const std::string& pathSuffix, int times) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fault_ = fault;
+    faultCommand_ = command;
+    faultSuffix_ = pathSuffix;
+    faultTimes_ = times;
+}
+
+std::vector<std::string> FaultyFtpServer::Commands() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return commands_;
+}
+
+int FaultyFtpServer::CountCommands(const std::string& prefix) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int count = 0;
+    for (const std::string& command : commands_)
+        count += command.compare(0, prefix.size(), prefix) == 0;
+    return count;
+}
+
+FaultyFtpServer::Fault FaultyFtpServer::TakeFault(const std::string& command, const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fault_ == Fault::None || faultTimes_ == 0 || command != faultCommand_)
+        return Fault::None;
+    if (!faultSuffix_.empty() &&
+        (path.size() < faultSuffix_.size() || path.compare(path.size() - faultSuffix_.size(), faultSuffix_.size(), faultSuffix_) != 0))
+        return Fault::None;
+    if (faultTimes_ > 0)
+        --faultTimes_;
+    return fault_;
+}
+
+std::string FaultyFtpServer::Normalize(const std::string& cwd, const std::string& path) const {
+    std::vector<std::string> parts;
+    std::string whole = !path.empty() && path[0] == '/' ? path : cwd + "/" + path;
+    std::size_t pos = 0;
+    while (pos <= whole.size()) {
+        std::size_t slash = whole.find('/', pos);
+        if (slash == std::string::npos)
+            slash = whole.size();
+        std::string part = whole.substr(pos, slash - pos);
+        pos = slash + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string normalized;
+    for (const std::string& part : parts)
+        normalized += "/" + part;
+    return normalized.empty() ? "/" : normalized;
+}
+
+bool FaultyFtpServer::IsFolder(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (path == "/")
+        return true;
+    for (const std::string& folder : folders_)
+        if (folder == path || folder.compare(0, path.size() + 1, path + "/") == 0)
+            return true;
+    auto it = files_.lower_bound(path + "/");
+    return it != files_.end() && it->first.compare(0, path.size() + 1, path + "/") == 0;
+}
+
+bool FaultyFtpServer::Lookup(const std::string& path, std::string& bytes) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(path);
+    if (it == files_.end())
+        return false;
+    bytes = it->second;
+    return true;
+}
+
+std::vector<std::pair<std::string, std::int64_t>> FaultyFtpServer::Listing(const std::string& folder) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::pair<std::string, std::int64_t>> entries;
+    const std::string prefix = folder == "/" ? "/" : folder + "/";
+    for (const auto& [path, bytes] : files_) {
+        if (path.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::string rest = path.substr(prefix.size());
+        std::size_t slash = rest.find('/');
+        if (slash != std::string::npos) {
+            rest.resize(slash);
+            if (entries.empty() || entries.back().first != rest)
+                entries.emplace_back(rest, -1);
+        } else {
+            entries.emplace_back(rest, static_cast<std::int64_t>(bytes.size()));
+        }
+    }
+    return entries;
+}
+
+void FaultyFtpServer::Run() {
+    while (!stopping_) {
+        if (!WaitReady(listener_, POLLIN, stopPipe_[0], 1000))
+            continue;
+        int control = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (control < 0)
+            continue;
+        ++sessions_;
+        Serve(control);
+    }
+}
+
+void FaultyFtpServer::Serve(int control) {
+    Session session;
+    session.Control = control;
+    const int stop = stopPipe_[0];
+    switch (TakeFault("", "")) {
+    case Fault::Greeting421:
+        SendAll(control, "421 Service not available, closing control connection.\r\n", stop);
+        return;
+    case Fault::LongReplyLine:
+        SendAll(control, "220 Faulty FTP server ready." + std::string(kLongLineExtra, 'x') + "\r\n", stop);
+        break;
+    case Fault::CloseDuringReply:
+        SendAll(control, "220 Faulty FT", stop);
+        return;
+    case Fault::NoReply:
+        // Holds the connection without a word until the client gives up.
+        while (WaitReady(control, POLLIN, stop)) {
+            char block[512];
+            if (::recv(control, block, sizeof block, 0) <= 0)
+                return;
+        }
+        return;
+    default:
+        SendAll(control, "220 Faulty FTP server ready.\r\n", stop);
+    }
+    std::string line;
+    while (!stopping_ && session.ReadLine(line, stop)) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            commands_.push_back(line);
+        }
+        if (!HandleCommand(session, line))
+            return;
+    }
+}
+
+bool FaultyFtpServer::HandleCommand(Session& session, const std::string& line) {
+    const int stop = stopPipe_[0];
+    const std::size_t space = line.find(' ');
+    const std::string verb = Upper(line.substr(0, space));
+    const std::string argument = space == std::string::npos ? std::string() : line.substr(space + 1);
+    const std::string path = Normalize(session.Cwd, argument);
+    // A transfer answers in several replies; it takes and plays its own faults.
+    if (verb == "RETR" || verb == "LIST" || verb == "NLST")
+        return Transfer(session, verb, argument);
+    const Fault fault = TakeFault(verb, argument.empty() ? std::string() : path);
+    if (fault == Fault::NoReply)
+        return true;
+    if (fault == Fault::EndlessMultiline)
+        return PlayEndlessReply(session);
+
+    std::string reply;
+    bool closeAfter = false;
+    if (verb == "USER") {
+        reply = "331 Username ok, send password.";
+    } else if (verb == "PASS") {
+        reply = "230 Login successful.";
+    } else if (verb == "SYST") {
+        reply = "215 UNIX Type: L8";
+    } else if (verb == "TYPE" || verb == "NOOP" || verb == "MODE" || verb == "STRU") {
+        reply = "200 Command okay.";
+    } else if (verb == "FEAT") {
+        reply = "211 No features.";
+    } else if (verb == "PWD") {
+        reply = "257 \"" + session.Cwd + "\" is the current directory.";
+    } else if (verb == "CWD" || verb == "CDUP") {
+        const std::string target = verb == "CDUP" ? Normalize(session.Cwd, "..") : path;
+        if (IsFolder(target)) {
+            session.Cwd = target;
+            reply = "250 \"" + target + "\" is the current directory.";
+        } else {
+            reply = "550 No such directory.";
+        }
+    } else if (verb == "SIZE") {
+        std::string bytes;
+        if (!Lookup(path, bytes)) {
+            reply = "550 " + argument + " is not retrievable.";
+        } else {
+            std::int64_t size = static_cast<std::int64_t>(bytes.size());
+            if (fault == Fault::SizeLarger)
+                size += 1000;
+            else if (fault == Fault::SizeSmaller)
+                size /= 2;
+            else if (fault == Fault::NegativeSize)
+                size = -5;
+            reply = "213 " + std::to_string(size);
+        }
+    } else if (verb == "PASV") {
+        CloseFd(session.PassiveListener);
+        session.HasActive = false;
+        std::uint16_t port = 0;
+        if (fault == Fault::PasvGarbage) {
+            reply = "227 Entering Passive Mode (garbage).";
+        } else {
+            session.PassiveListener = ListenOnLoopback(port);
+            if (fault == Fault::DataNeverOpens || fault == Fault::LateDataFailure)
+                CloseFd(session.PassiveListener);  // the port named below has nobody behind it
+            session.LateFailure = fault == Fault::LateDataFailure;
+            reply = "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," +
+                    std::to_string(port & 0xFF) + ").";
+        }
+    } else if (verb == "PORT") {
+        unsigned h[6] = {};
+        if (std::sscanf(argument.c_str(), "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &h[4], &h[5]) != 6 ||
+            h[0] != 127 || h[4] > 255 || h[5] > 255) {
+            // Only loopback is ever a target.
+            reply = "501 Only loopback addresses are accepted.";
+        } else {
+            CloseFd(session.PassiveListener);
+            session.HasActive = true;
+            session.Active = sockaddr_in{};
+            session.Active.sin_family = AF_INET;
+            session.Active.sin_addr.s_addr = htonl(h[0] << 24 | h[1] << 16 | h[2] << 8 | h[3]);
+            session.Active.sin_port = htons(static_cast<std::uint16_t>(h[4] << 8 | h[5]));
+            reply = "200 PORT command successful.";
+        }
+    } else if (verb == "QUIT") {
+        reply = "221 Goodbye.";
+        closeAfter = true;
+    } else {
+        reply = "502 Command not implemented.";
+    }
+
+    switch (fault) {
+    case Fault::CloseDuringReply:
+        SendAll(session.Control, reply.substr(0, reply.size() / 2), stop);
+        return false;
+    case Fault::CloseAfterReply:
+        closeAfter = true;
+        break;
+    case Fault::LongReplyLine:
+        reply += " " + std::string(kLongLineExtra, 'x');
+        break;
+    default:
+        break;
+    }
+    if (!SendAll(session.Control, reply + "\r\n", stop))
+        return false;
+    return !closeAfter;
+}
+
+bool FaultyFtpServer::PlayEndlessReply(Session& session) {
+    const auto limit = std::chrono::steady_clock::now() + kEndlessLimit;
+    for (std::uint64_t n = 0; !stopping_ && std::chrono::steady_clock::now() < limit; ++n)
+        if (!SendAll(session.Control, "250-continua, linha " + std::to_string(n) + "\r\n", stopPipe_[0]))
+            break;
+    return false;
+}
+
+bool FaultyFtpServer::OpenData(Session& session, int& data) {
+    const int stop = stopPipe_[0];
+    if (session.PassiveListener >= 0) {
+        if (!WaitReady(session.PassiveListener, POLLIN, stop))
+            return false;
+        data = ::accept4(session.PassiveListener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        CloseFd(session.PassiveListener);
+        return data >= 0;
+    }
+    if (!session.HasActive)
+        return false;
+    data = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (data < 0)
+        return false;
+    if (::connect(data, reinterpret_cast<const sockaddr*>(&session.Active), sizeof session.Active) != 0 &&
+        errno != EINPROGRESS) {
+        CloseFd(data);
+        return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (!WaitReady(data, POLLOUT, stop) || ::getsockopt(data, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        CloseFd(data);
+        return false;
+    }
+    session.HasActive = false;
+    return true;
+}
+
+bool FaultyFtpServer::Transfer(Session& session, const std::string& verb, const std::string& argument) {
+    const int stop = stopPipe_[0];
+    std::string bytes;
+    if (verb == "RETR") {
+        const std::string path = Normalize(session.Cwd, argument);
+        if (!Lookup(path, bytes))
+            return SendAll(session.Control, "550 " + argument + ": No such file.\r\n", stop);
+    } else {
+        const std::string folder = argument.empty() || argument[0] == '-' ? session.Cwd : Normalize(session.Cwd, argument);
+        for (const auto& [name, size] : Listing(folder)) {
+            if (verb == "NLST")
+                bytes += name + "\r\n";
+            else if (size < 0)
+                bytes += "drwxr-xr-x   2 ftp      ftp          4096 Jan 01 00:00 " + name + "\r\n";
+            else
+                bytes += "-rw-r--r--   1 ftp      ftp      " + std::to_string(size) + " Jan 01 00:00 " + name + "\r\n";
+        }
+    }
+    const Fault fault = TakeFault(verb, argument.empty() ? std::string() : Normalize(session.Cwd, argument));
+    if (fault == Fault::NoReply)
+        return true;
+    if (fault == Fault::EndlessMultiline)
+        return PlayEndlessReply(session);
+
+    if (fault == Fault::DataNeverOpens) {
+        CloseFd(session.PassiveListener);
+        session.HasActive = false;
+        // The client waits for a connection that never comes; the reply says all is well.
+        return SendAll(session.Control, "150 Opening data connection.\r\n", stop);
+    }
+    if (fault == Fault::LateDataFailure || session.LateFailure) {
+        // The answer waits for the data connection, which is not coming: until the client
+        // speaks again, or a while.
+        session.LateFailure = false;
+        CloseFd(session.PassiveListener);
+        session.HasActive = false;
+        WaitReady(session.Control, POLLIN, stop, kLateReplyMs);
+        return SendAll(session.Control, "425 Can't open data connection.\r\n", stop);
+    }
+    int data = -1;
+    if (!OpenData(session, data))
+        return SendAll(session.Control, "425 Can't open data connection.\r\n", stop);
+    if (!SendAll(session.Control, "150 Opening BINARY mode data connection (" + std::to_string(bytes.size()) + " bytes).\r\n", stop)) {
+        CloseFd(data);
+        return false;
+    }
+    const std::string_view all(bytes);
+    const std::string_view half = all.substr(0, all.size() / 2);
+    switch (fault) {
+    case Fault::CloseDuringTransfer:
+        SendAll(data, half, stop);
+        CloseFd(session.Control);
+        CloseFd(data);
+        return false;
+    case Fault::ResetDataHalfway:
+    case Fault::ResetDataClaimComplete: {
+        SendAll(data, half, stop);
+        Reset(data);
+        const char* reply = fault == Fault::ResetDataHalfway ? "426 Connection closed; transfer aborted.\r\n"
+                                                             : "226 Transfer complete.\r\n";
+        return SendAll(session.Control, reply, stop);
+    }
+    case Fault::CloseDuringReply:
+        SendAll(data, all, stop);
+        CloseFd(data);
+        SendAll(session.Control, "226 Transfer co", stop);
+        return false;
+    default:
+        break;
+    }
+    const bool sent = SendAll(data, all, stop);
+    CloseFd(data);
+    if (!sent)
+        return SendAll(session.Control, "426 Connection closed; transfer aborted.\r\n", stop);
+    std::string reply = "226 Transfer complete.";
+    if (fault == Fault::LongReplyLine)
+        reply += " " + std::string(kLongLineExtra, 'x');
+    if (!SendAll(session.Control, reply + "\r\n", stop))
+        return false;
+    return fault != Fault::CloseAfterReply;
+}

@@ -1,0 +1,103 @@
+// A misbehaving FTP server for the fault-injection tests: a small but real FTP server on
+// 127.0.0.1 and a thread of its own that serves files held in memory (passive and active data
+// connections, CWD, SIZE, RETR, LIST, NLST and the log-on) to one client at a time, and breaks
+// the protocol in the one way its fault says: a greeting of 421, a connection closed in the
+// middle of a reply, between requests or during a transfer, a data connection reset half-way or
+// never opened, a reply that never comes, a 227 of garbage, a 64 KB reply line, a multi-line
+// reply without end, a SIZE that lies. Every wait on the client is bounded, and the destructor
+// stops the thread whatever it is doing. The setters and readers may be called from any thread
+// at any time; the fault in force when a command arrives is the one it gets.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class FaultyFtpServer {
+public:
+    enum class Fault {
+        None,
+        Greeting421,            // "421 ..." instead of the greeting, then the connection closes
+        CloseDuringReply,       // the reply to the command stops half-way and the connection closes
+        CloseAfterReply,        // the command gets its reply, then the connection closes
+        CloseDuringTransfer,    // RETR: 150 and half the data, then the control connection closes
+        ResetDataHalfway,       // RETR: half the data, the data connection is reset, then 426
+        ResetDataClaimComplete, // RETR: half the data, the data connection is reset, then 226
+        DataNeverOpens,         // PASV names a port nobody listens on; with PORT the server never
+                                // connects: RETR gets 150 and then nothing
+        LateDataFailure,        // PASV names a port nobody listens on, or with PORT the server
+                                // cannot connect; RETR is answered "425" only once the next
+                                // command arrives (or after 5 s), as a server that waits for the
+                                // data connection does
+        NoReply,                // the command never gets a reply
+        PasvGarbage,            // "227 Entering Passive Mode (garbage)."
+        LongReplyLine,          // the reply line is followed by 64 KB more before its line end
+        EndlessMultiline,       // the reply is a multi-line reply whose last line never comes
+        SizeLarger,             // SIZE says 1000 bytes more than RETR sends
+        SizeSmaller,            // SIZE says half of what RETR sends
+        NegativeSize,           // SIZE says -5
+    };
+
+    FaultyFtpServer();
+    ~FaultyFtpServer();
+    FaultyFtpServer(const FaultyFtpServer&) = delete;
+    FaultyFtpServer& operator=(const FaultyFtpServer&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+    // "127.0.0.1:port", as MIRELO_FTP_HOSTS and a proxy line take it.
+    std::string HostAndPort() const;
+
+    // A file at an absolute server path ("/pub/mirelo/formularios.cfg"); its folders exist.
+    void AddFile(const std::string& path, std::string bytes);
+    void AddFolder(const std::string& path);
+
+    // The fault for `command` ("RETR", "SIZE", "PASV", ...; "" for the greeting and for faults
+    // that name their command) on paths ending in `pathSuffix` ("" for every path), the first
+    // `times` matching commands (-1: all). Replaces the fault set before.
+    void SetFault(Fault fault, const std::string& command = "", const std::string& pathSuffix = "",
+                  int times = -1);
+    void ClearFault() { SetFault(Fault::None); }
+
+    // Every command line received, in order, and how many control connections were accepted.
+    std::vector<std::string> Commands() const;
+    // How many received commands start with `prefix` ("RETR setup.exe").
+    int CountCommands(const std::string& prefix) const;
+    int Sessions() const { return sessions_; }
+
+private:
+    struct Session;
+
+    void Run();
+    void Serve(int control);
+    bool HandleCommand(Session& session, const std::string& line);
+    bool Transfer(Session& session, const std::string& verb, const std::string& argument);
+    // Sends continuation lines until the client goes away (or a generous limit); ends the session.
+    bool PlayEndlessReply(Session& session);
+    bool OpenData(Session& session, int& data);
+    // The fault for this command and path, counting the use; Fault::None when none applies.
+    Fault TakeFault(const std::string& command, const std::string& path);
+    std::string Normalize(const std::string& cwd, const std::string& path) const;
+    bool IsFolder(const std::string& path) const;
+    bool Lookup(const std::string& path, std::string& bytes) const;
+    std::vector<std::pair<std::string, std::int64_t>> Listing(const std::string& folder) const;
+
+    int listener_ = -1;
+    int stopPipe_[2] = {-1, -1};
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> sessions_{0};
+    std::thread thread_;
+
+    mutable std::mutex mutex_;
+    std::map<std::string, std::string> files_;
+    std::vector<std::string> folders_;
+    Fault fault_ = Fault::None;
+    std::string faultCommand_;
+    std::string faultSuffix_;
+    int faultTimes_ = -1;
+    std::vector<std::string> commands_;
+};
