@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointingDevice>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -15,12 +16,18 @@ namespace {
 
 void Clica(QWidget* alvo)
 {
+    // A mouse of the test's own: the default one Qt would make lives until after the
+    // application object is gone and crashes the program's exit.
+    const QPointingDevice mouse(QStringLiteral("mouse de teste"), 1000,
+                                QInputDevice::DeviceType::Mouse,
+                                QPointingDevice::PointerType::Generic,
+                                QInputDevice::Capability::Position, 1, 3);
     const QPointF ponto(alvo->width() / 2.0, alvo->height() / 2.0);
     const QPointF global = alvo->mapToGlobal(ponto);
-    QMouseEvent aperta(QEvent::MouseButtonPress, ponto, global, Qt::LeftButton, Qt::LeftButton,
-                       Qt::NoModifier);
-    QMouseEvent solta(QEvent::MouseButtonRelease, ponto, global, Qt::LeftButton, Qt::NoButton,
-                      Qt::NoModifier);
+    QMouseEvent aperta(QEvent::MouseButtonPress, ponto, ponto, global, Qt::LeftButton,
+                       Qt::LeftButton, Qt::NoModifier, &mouse);
+    QMouseEvent solta(QEvent::MouseButtonRelease, ponto, ponto, global, Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier, &mouse);
     QApplication::sendEvent(alvo, &aperta);
     QApplication::sendEvent(alvo, &solta);
 }
