@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -58,6 +59,45 @@ TEST_F(Sessao, ConnectsFetchesTheFormsCatalogueAndTheComponents)
     const std::vector<int> imagens = sessao->LeDownloadCfg();
     EXPECT_EQ(imagens, (std::vector<int>{5, 1, 1}));
     EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+}
+
+// The spec'd wait would spin for ever after the server went away between requests; here it
+// returns at once and the next fetch says the connection fell.
+TEST_F(Sessao, AConnectionClosedWhileIdleEndsNoWaitAndIsReported)
+{
+    auto servidor = std::make_unique<PyFtpdServer>(PyFtpdServer::Options{Demo()});
+    auto sessao = Cria(servidor->Port());
+    ASSERT_TRUE(sessao->Conectar()) << servicos.Texts();
+    servidor.reset();
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sessao->IsControlOpen() && std::chrono::steady_clock::now() < limite)
+        loop.WaitAndDispatch(limite);
+    ASSERT_FALSE(sessao->IsControlOpen());
+
+    EXPECT_TRUE(sessao->FtpPronto());
+    EXPECT_FALSE(sessao->PegaDownloadCfg(1, 0));
+    ASSERT_EQ(servicos.Boxes.size(), 1u);
+    EXPECT_EQ(servicos.Boxes[0].Text, "A Conexão caiu por Time-out");
+    EXPECT_EQ(sessao->Formularios.Count(), 2u);
+}
+
+// Quitting while a request waits on a slow server ends the wait at once, the request aborted.
+TEST_F(Sessao, TheApplicationEndingEndsTheWait)
+{
+    TempDir raiz;
+    PyFtpdServer::Options opcoes{raiz.Path()};
+    opcoes.ReplyDelaySeconds = 30;
+    PyFtpdServer lento(opcoes);
+    auto sessao = Cria(lento.Port());
+    // The first reply after the greeting is held back: end the program meanwhile.
+    sessao->OnFechaConexao = [&] { loop.Post([&] { sessao->Encerra(); }); };
+    EXPECT_FALSE(sessao->Conectar());
+    // Ended before the held-back reply to USER could arrive.
+    EXPECT_NE(sessao->ftpDownloader().ReplyCode(), 331);
+    EXPECT_FALSE(sessao->IsControlOpen());
+    EXPECT_EQ(sessao->ftpDownloader().EngineState(), fesReady);
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+    EXPECT_FALSE(sessao->FtpPronto());
 }
 
 }  // namespace
