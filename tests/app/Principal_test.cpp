@@ -1,6 +1,7 @@
 // The main window against pyftpdlib on loopback, offscreen, as a user would drive it.
 #include "app/uMireloDownloaderAsyncPrincipal.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -264,12 +265,16 @@ TEST_F(Principal, TheConnectingDialogNamesTheProxiedHost)
     QTimer::singleShot(0, conexao.get(), [&] {
         nome = conexao->lblFTP->text();
         controlesDesabilitados =
-            !janela->treParent->isEnabled() && !janela->cbSiteReplicadores->isEnabled();
+            !janela->treParent->isEnabled() && !janela->cbSiteReplicadores->isEnabled() &&
+            !janela->Proxy1->isEnabled() && !janela->lblNome->isEnabled() &&
+            !janela->lblVerificaVersao->isEnabled() && !janela->btnBaixar->isEnabled();
     });
     janela->FormShow();
     EXPECT_EQ(nome, QStringLiteral("ftp1.mirelo.org.br"));
     EXPECT_TRUE(controlesDesabilitados);
     EXPECT_TRUE(janela->treParent->isEnabled());
+    EXPECT_TRUE(janela->Proxy1->isEnabled());
+    EXPECT_TRUE(janela->lblNome->isEnabled());
 }
 
 TEST_F(Principal, TheExitQuestionComesOnlyWhileConnected)
@@ -328,6 +333,32 @@ TEST_F(Principal, AMissingCatalogueSaysSoAndLeavesTheTreeAsItWas)
     ASSERT_EQ(servicos.Boxes.size(), 2u);
     EXPECT_EQ(servicos.Boxes[1].Text, kErroConfiguracao);
     EXPECT_EQ(No({1, 0})->childCount(), 0);
+}
+
+// A retrieval that fails after the size was known (here the local copy cannot be written) says
+// so and keeps the tree and the tables as they were, instead of reading a stale copy.
+TEST_F(Principal, AFailedRetrievalIsReportedAndShowsNothingStale)
+{
+    Inicia();
+    janela->treParent->setCurrentItem(No({0, 0}));
+    ASSERT_EQ(No({0, 0})->childCount(), 3);
+    EscreveCp1252(site / "pub/mirelo/formularios.cfg",
+                  "[Formulario 1]\nnome=Só um\ninstalacoes=A|/a/\n");
+    std::filesystem::remove("formularios.cfg");
+    std::filesystem::create_directory("formularios.cfg");
+    janela->Conectar();
+    ASSERT_EQ(servicos.Boxes.size(), 1u) << servicos.Texts();
+    EXPECT_EQ(servicos.Boxes[0].Text, kErroConfiguracao);
+    EXPECT_EQ(Topo()->childCount(), 3);
+    EXPECT_EQ(sessao->Formularios.Count(), 3u);
+
+    std::filesystem::remove("download.cfg");
+    std::filesystem::create_directory("download.cfg");
+    janela->treParent->setCurrentItem(No({0, 1}));
+    ASSERT_EQ(servicos.Boxes.size(), 2u) << servicos.Texts();
+    EXPECT_EQ(servicos.Boxes[1].Text, kErroConfiguracao);
+    EXPECT_EQ(No({0, 1})->childCount(), 0);
+    EXPECT_EQ(sessao->Componentes.Count(), 3u);
 }
 
 TEST_F(Principal, TheLinksGoToThePageAndTheHelpDesk)
