@@ -299,6 +299,8 @@ QWidget* TfrmMireloDownloaderAsyncPrincipal::CriaArvore()
     treParent->setItemsExpandable(false);
     treParent->setExpandsOnDoubleClick(false);
     treParent->setIndentation(35);
+    // No expand buttons and no lines: a branch opens by selecting it.
+    treParent->setStyleSheet(QStringLiteral("QTreeView::branch { image: none; border-image: none; }"));
     treParent->setFrameShape(QFrame::NoFrame);
     treParent->setEditTriggers(QAbstractItemView::NoEditTriggers);
     treParent->setIconSize(QSize(kLadoImagemArvore, kLadoImagemArvore));
