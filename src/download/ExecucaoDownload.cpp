@@ -24,6 +24,7 @@ constexpr const char* kAtencao = "Atenção.";
 constexpr const char* kTituloPrograma = "Downloader dos Formulários Eletrônicos Mirelo";
 constexpr const char* kConexaoCaiu = "A Conexão caiu por Time-out";
 constexpr const char* kPastaSuporte = "/suporte/";
+constexpr std::int64_t kMaxDiscos = 999;
 // The progress window closes at its next one-second tick; this only bounds a window that
 // would never close.
 constexpr auto kEsperaFechar = std::chrono::seconds(5);
@@ -157,17 +158,21 @@ std::vector<TExecucaoDownload::Plano> TExecucaoDownload::PlanejaComponentes()
             throw EFimExecucao(FimExecucao::Interrompida,
                                MensagemNomeInvalido(componente.Arquivo));
 
-        int discos = 0;
+        std::int64_t discos = 0;
         try {
-            const std::int64_t valor = catalogue::StrToInt(componente.Discos);
-            discos = static_cast<int>(std::clamp<std::int64_t>(valor, 0, 999));
-            if (valor != discos)
-                throw catalogue::EConvertError("out of range");
+            discos = catalogue::StrToInt(componente.Discos);
         } catch (const catalogue::EConvertError&) {
             throw EFimExecucao(FimExecucao::Interrompida,
                                "O número de arquivos \"" + ParaUtf8(componente.Discos) +
                                    "\" do componente \"" + nome + "\" não é um número válido.");
         }
+        // Part names have room for any count; this only keeps a typing slip from asking the
+        // server for millions of files.
+        if (discos > kMaxDiscos)
+            throw EFimExecucao(FimExecucao::Interrompida,
+                               "O número de arquivos \"" + ParaUtf8(componente.Discos) +
+                                   "\" do componente \"" + nome + "\" é grande demais (o máximo é " +
+                                   std::to_string(kMaxDiscos) + ").");
 
         const std::optional<std::time_t> data = LeDisponibilizacao(componente.Disponibilizacao);
         if (!data)
@@ -185,7 +190,8 @@ std::vector<TExecucaoDownload::Plano> TExecucaoDownload::PlanejaComponentes()
             if (!catalogue::NomeArquivoSeguro(arquivo))
                 throw EFimExecucao(FimExecucao::Interrompida, MensagemNomeInvalido(regra));
         }
-        planos.push_back({&componente, discos, *data});
+        planos.push_back(
+            {&componente, static_cast<int>(std::max<std::int64_t>(discos, 0)), *data});
     }
     return planos;
 }
