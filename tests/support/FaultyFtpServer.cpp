@@ -509,6 +509,10 @@ bool FaultyFtpServer::Transfer(Session& session, const std::string& verb, const 
                                                              : "226 Transfer complete.\r\n";
         return SendAll(session.Control, reply, stop);
     }
+    case Fault::TruncatedTransfer:
+        SendAll(data, half, stop);
+        CloseFd(data);
+        return SendAll(session.Control, "226 Transfer complete.\r\n", stop);
     case Fault::CloseDuringReply:
         SendAll(data, all, stop);
         CloseFd(data);

@@ -37,6 +37,7 @@ public:
         PasvGarbage,            // "227 Entering Passive Mode (garbage)."
         LongReplyLine,          // the reply line is followed by 64 KB more before its line end
         EndlessMultiline,       // the reply is a multi-line reply whose last line never comes
+        TruncatedTransfer,      // RETR: half the data, an orderly close and 226, as if that were all
         SizeLarger,             // SIZE says 1000 bytes more than RETR sends
         SizeSmaller,            // SIZE says half of what RETR sends
         NegativeSize,           // SIZE says -5

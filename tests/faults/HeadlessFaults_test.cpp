@@ -1,0 +1,209 @@
+// mirelo-downloader in headless mode, run as a user runs it, against a server that misbehaves:
+// for every fault the program must end with a message a person can read and a failing exit
+// status, write nothing outside the download folder, never report a file that did not arrive
+// whole, fetch it again on the next run, and neither crash, hang nor grow without bound.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "FaultSite.h"
+#include "FaultyFtpServer.h"
+#include "FtpServers.h"
+#include "ProgramRun.h"
+
+#ifdef MIRELO_DOWNLOADER
+
+namespace {
+
+using Fault = FaultyFtpServer::Fault;
+using faultsite::kInstalacao;
+using faultsite::kProduto;
+
+// Far above what the program needs for these sites (about 30 MB), far below what a reply or a
+// catalogue that is kept whole in memory again and again would take.
+constexpr long kMemoryLimitKb = 256 * 1024;
+
+class HeadlessFaults : public testing::Test {
+protected:
+    void SetUp() override { faultsite::Serve(server); }
+
+    void TearDown() override {
+        if (HasFailure()) {
+            for (const ProgramResult& run : runs)
+                std::printf("--- stdout\n%s--- stderr\n%s---\n", run.Out.c_str(), run.Err.c_str());
+            for (const std::string& command : server.Commands())
+                std::printf("  server got: %.200s\n", command.c_str());
+        }
+    }
+
+    std::vector<std::pair<std::string, std::string>> Environment(const std::string& hosts) const {
+        return {{"MIRELO_FTP_HOSTS", hosts},
+                {"HOME", sandbox.Root / "home"},
+                {"WINEPREFIX", sandbox.Root / "wine"},
+                {"QT_QPA_PLATFORM", "offscreen"},
+                {"LC_ALL", "C.UTF-8"}};
+    }
+
+    ProgramResult Run(const std::vector<std::string>& args, const std::string& hosts = "") {
+        std::vector<std::string> argv{MIRELO_DOWNLOADER};
+        argv.insert(argv.end(), args.begin(), args.end());
+        last = RunProgram(argv, sandbox.Trabalho, Environment(hosts.empty() ? server.HostAndPort() : hosts),
+                          std::chrono::seconds(90));
+        // Whatever the fault: no hang, no crash, bounded memory.
+        EXPECT_TRUE(last.Finished) << "the program was still running after 90 s";
+        EXPECT_EQ(last.Signal, 0) << "the program died of signal " << last.Signal;
+        EXPECT_LT(last.MaxRssKb, kMemoryLimitKb);
+        runs.push_back(last);
+        return last;
+    }
+
+    ProgramResult Download(const std::string& hosts = "") {
+        return Run({"--download", kProduto, kInstalacao, "--to", sandbox.Pasta}, hosts);
+    }
+
+    // A failed run: exit status 1 and, on the error stream, the program's own line saying why.
+    void ExpectReadableFailure(const ProgramResult& result, const std::string& reason) {
+        EXPECT_EQ(result.ExitStatus, 1);
+        EXPECT_NE(result.Err.find("mirelo-downloader: "), std::string::npos);
+        EXPECT_NE(result.Err.find(reason), std::string::npos) << "expected on stderr: " << reason;
+    }
+
+    // The summary line "Baixados: a, b" of the last run.
+    std::string Baixados() const {
+        const std::size_t at = last.Out.find("Baixados: ");
+        return at == std::string::npos ? std::string() : last.Out.substr(at + 10, last.Out.find('\n', at) - at - 10);
+    }
+
+    // A second run against a server that behaves again must bring every file, whole, and fetch
+    // `again` anew: the file the fault kept from arriving.
+    void ExpectTheNextRunCompletes(const std::string& again = "") {
+        server.ClearFault();
+        const int retrBefore = server.CountCommands("RETR " + again);
+        const ProgramResult rerun = Download();
+        EXPECT_EQ(rerun.ExitStatus, 0) << rerun.Err;
+        for (const faultsite::Arquivo& arquivo : faultsite::ArquivosDoSite())
+            EXPECT_TRUE(sandbox.Read(sandbox.Pasta + arquivo.Nome) == arquivo.Bytes) << arquivo.Nome << " is not whole";
+        EXPECT_TRUE(sandbox.Read(sandbox.Pasta + "runtime.exe") == faultsite::kRuntime) << "runtime.exe is not whole";
+        if (!again.empty()) {
+            EXPECT_GT(server.CountCommands("RETR " + again), retrBefore) << again << " was not fetched again";
+        }
+        sandbox.ExpectNothingOutsideTheDownloadFolder();
+    }
+
+    FaultyFtpServer server;
+    faultsite::Sandbox sandbox;
+    ProgramResult last;
+    std::vector<ProgramResult> runs;
+};
+
+TEST_F(HeadlessFaults, TheSiteDownloadsWholeWhenNothingGoesWrong) {
+    const ProgramResult result = Download();
+    EXPECT_EQ(result.ExitStatus, 0) << result.Err;
+    for (const faultsite::Arquivo& arquivo : faultsite::ArquivosDoSite())
+        EXPECT_TRUE(sandbox.Read(sandbox.Pasta + arquivo.Nome) == arquivo.Bytes) << arquivo.Nome;
+    EXPECT_EQ(sandbox.Read(sandbox.Pasta + "Regras.Ini"), "runtime.exe\r\n");
+    sandbox.ExpectNothingOutsideTheDownloadFolder();
+}
+
+TEST_F(HeadlessFaults, ConnectionRefused) {
+    const ProgramResult result = Download("127.0.0.1:" + std::to_string(FreeLoopbackPort()));
+    ExpectReadableFailure(result, "Não foi possível conectar ao FTP");
+    EXPECT_TRUE(sandbox.Files().count("baixados/setup.exe") == 0);
+    sandbox.ExpectNothingOutsideTheDownloadFolder();
+}
+
+TEST_F(HeadlessFaults, Greeting421) {
+    server.SetFault(Fault::Greeting421);
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "Não foi possível conectar ao FTP");
+    sandbox.ExpectNothingOutsideTheDownloadFolder();
+}
+
+TEST_F(HeadlessFaults, ControlConnectionClosedInTheMiddleOfAReply) {
+    server.SetFault(Fault::CloseDuringReply, "SIZE", "setup.w02");
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "A Conexão caiu");
+    EXPECT_EQ(Baixados().find("setup.w02"), std::string::npos);
+    ExpectTheNextRunCompletes("setup.w02");
+}
+
+TEST_F(HeadlessFaults, ControlConnectionClosedBetweenRequestsOfTheRun) {
+    server.SetFault(Fault::CloseAfterReply, "CWD", "arquivos", 1);
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "A Conexão caiu");
+    ExpectTheNextRunCompletes("setup.exe");
+}
+
+TEST_F(HeadlessFaults, ControlConnectionClosedBetweenRequestsOfTheCatalogueFetch) {
+    server.SetFault(Fault::CloseAfterReply, "TYPE", "", 1);
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "não foi possível ler o catálogo de formulários");
+    ExpectTheNextRunCompletes();
+}
+
+TEST_F(HeadlessFaults, ControlConnectionClosedDuringATransfer) {
+    server.SetFault(Fault::CloseDuringTransfer, "RETR", "setup.exe");
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "A Conexão caiu");
+    EXPECT_EQ(Baixados().find("setup.exe"), std::string::npos);
+    EXPECT_FALSE(sandbox.Read(sandbox.Pasta + "setup.exe") == faultsite::ArquivosDoSite()[0].Bytes);
+    ExpectTheNextRunCompletes("setup.exe");
+}
+
+TEST_F(HeadlessFaults, DataConnectionResetHalfWay) {
+    server.SetFault(Fault::ResetDataHalfway, "RETR", "setup.exe");
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "alguns arquivos não foram baixados: setup.exe");
+    EXPECT_EQ(Baixados().find("setup.exe"), std::string::npos);
+    // The other files came all the same.
+    EXPECT_TRUE(sandbox.Read(sandbox.Pasta + "manual.pdf") == faultsite::ArquivosDoSite()[2].Bytes);
+    ExpectTheNextRunCompletes("setup.exe");
+}
+
+TEST_F(HeadlessFaults, DataConnectionResetWhileTheServerClaimsSuccess) {
+    server.SetFault(Fault::ResetDataClaimComplete, "RETR", "setup.exe");
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "alguns arquivos não foram baixados: setup.exe");
+    ExpectTheNextRunCompletes("setup.exe");
+}
+
+TEST_F(HeadlessFaults, TransferShorterThanTheSizeTheServerGave) {
+    server.SetFault(Fault::TruncatedTransfer, "RETR", "setup.exe");
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "alguns arquivos não foram baixados: setup.exe");
+    EXPECT_EQ(Baixados().find("setup.exe"), std::string::npos);
+    ExpectTheNextRunCompletes("setup.exe");
+}
+
+// The server's size is wrong, not the file: the run says the file did not arrive as announced,
+// and the next run, told the right size, finds the copy whole.
+TEST_F(HeadlessFaults, SizeLargerThanTheDataSent) {
+    server.SetFault(Fault::SizeLarger, "SIZE", "manual.pdf");
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "manual.pdf: chegaram 102400 de 103400 bytes");
+    EXPECT_EQ(Baixados().find("manual.pdf"), std::string::npos);
+    ExpectTheNextRunCompletes();
+}
+
+TEST_F(HeadlessFaults, SizeSmallerThanTheDataSent) {
+    server.SetFault(Fault::SizeSmaller, "SIZE", "manual.pdf");
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "manual.pdf: chegaram 102400 de 51200 bytes");
+    EXPECT_EQ(Baixados().find("manual.pdf"), std::string::npos);
+    ExpectTheNextRunCompletes();
+}
+
+TEST_F(HeadlessFaults, A64KbReplyLine) {
+    server.SetFault(Fault::LongReplyLine, "");
+    const ProgramResult result = Download();
+    EXPECT_EQ(result.ExitStatus, 0) << result.Err;
+    server.SetFault(Fault::LongReplyLine, "SIZE");
+    sandbox.ExpectNothingOutsideTheDownloadFolder();
+    ExpectTheNextRunCompletes();
+}
+
+}  // namespace
+
+#endif  // MIRELO_DOWNLOADER
