@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,53 @@ TEST_F(HeadlessFaults, A64KbReplyLine) {
     server.SetFault(Fault::LongReplyLine, "SIZE");
     sandbox.ExpectNothingOutsideTheDownloadFolder();
     ExpectTheNextRunCompletes();
+}
+
+// Through the proxy setting the program reaches the server as a proxy and uses passive data
+// connections: the faults that only passive mode meets.
+class HeadlessPassiveFaults : public HeadlessFaults {
+protected:
+    void SetUp() override {
+        HeadlessFaults::SetUp();
+        std::ofstream(sandbox.Trabalho + "proxy.ini") << "S\r\n" << server.HostAndPort() << "\r\n3128\r\n";
+    }
+
+    // PASV number 3 of a run is the one for setup.exe, after the two catalogues'.
+    static constexpr int kPasvBeforeSetupExe = 2;
+};
+
+TEST_F(HeadlessPassiveFaults, TheSiteDownloadsWholeThroughTheProxySetting) {
+    const ProgramResult result = Download();
+    EXPECT_EQ(result.ExitStatus, 0) << result.Err;
+    EXPECT_EQ(server.CountCommands("PORT"), 0);
+    EXPECT_GT(server.CountCommands("PASV"), 0);
+    EXPECT_EQ(server.CountCommands("USER anonymous@" + server.HostAndPort()), 1);
+    ExpectTheNextRunCompletes();
+}
+
+TEST_F(HeadlessPassiveFaults, PasvReplyOfGarbage) {
+    server.SetFault(Fault::PasvGarbage, "PASV", "", 1, kPasvBeforeSetupExe);
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "alguns arquivos não foram baixados: setup.exe");
+    EXPECT_EQ(Baixados().find("setup.exe"), std::string::npos);
+    ExpectTheNextRunCompletes("setup.exe");
+}
+
+TEST_F(HeadlessPassiveFaults, DataConnectionThatNeverOpens) {
+    server.SetFault(Fault::DataNeverOpens, "PASV", "", 1, kPasvBeforeSetupExe);
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "alguns arquivos não foram baixados: setup.exe");
+    // Only the file whose data connection failed is missing.
+    EXPECT_NE(Baixados().find("setup.w02, manual.pdf"), std::string::npos);
+    ExpectTheNextRunCompletes("setup.exe");
+}
+
+TEST_F(HeadlessPassiveFaults, DataConnectionRefusedWhileTheServerStillWaitsForIt) {
+    server.SetFault(Fault::LateDataFailure, "PASV", "", 1, kPasvBeforeSetupExe);
+    const ProgramResult result = Download();
+    ExpectReadableFailure(result, "alguns arquivos não foram baixados: setup.exe");
+    EXPECT_NE(Baixados().find("setup.w02, manual.pdf"), std::string::npos);
+    ExpectTheNextRunCompletes("setup.exe");
 }
 
 }  // namespace

@@ -159,12 +159,14 @@ void FaultyFtpServer::AddFolder(const std::string& path) {
     folders_.push_back(Normalize("/", path));
 }
 
-void FaultyFtpServer::SetFault(Fault fault, const std::string& command, const std::string& pathSuffix, int times) {
+void FaultyFtpServer::SetFault(Fault fault, const std::string& command, const std::string& pathSuffix, int times,
+                               int skip) {
     std::lock_guard<std::mutex> lock(mutex_);
     fault_ = fault;
     faultCommand_ = command;
     faultSuffix_ = pathSuffix;
     faultTimes_ = times;
+    faultSkip_ = skip;
 }
 
 std::vector<std::string> FaultyFtpServer::Commands() const {
@@ -187,6 +189,10 @@ FaultyFtpServer::Fault FaultyFtpServer::TakeFault(const std::string& command, co
     if (!faultSuffix_.empty() &&
         (path.size() < faultSuffix_.size() || path.compare(path.size() - faultSuffix_.size(), faultSuffix_.size(), faultSuffix_) != 0))
         return Fault::None;
+    if (faultSkip_ > 0) {
+        --faultSkip_;
+        return Fault::None;
+    }
     if (faultTimes_ > 0)
         --faultTimes_;
     return fault_;

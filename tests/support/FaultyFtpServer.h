@@ -56,11 +56,11 @@ public:
     void AddFile(const std::string& path, std::string bytes);
     void AddFolder(const std::string& path);
 
-    // The fault for `command` ("RETR", "SIZE", "PASV", ...; "" for the greeting and for faults
-    // that name their command) on paths ending in `pathSuffix` ("" for every path), the first
-    // `times` matching commands (-1: all). Replaces the fault set before.
+    // The fault for `command` ("RETR", "SIZE", "PASV", ...; "" for the greeting) on paths ending
+    // in `pathSuffix` ("" for every path): the first `skip` matching commands are served well,
+    // the `times` after them get the fault (-1: all). Replaces the fault set before.
     void SetFault(Fault fault, const std::string& command = "", const std::string& pathSuffix = "",
-                  int times = -1);
+                  int times = -1, int skip = 0);
     void ClearFault() { SetFault(Fault::None); }
 
     // Every command line received, in order, and how many control connections were accepted.
@@ -100,5 +100,6 @@ private:
     std::string faultCommand_;
     std::string faultSuffix_;
     int faultTimes_ = -1;
+    int faultSkip_ = 0;
     std::vector<std::string> commands_;
 };
