@@ -1,0 +1,160 @@
+// The faults that only the Timeout can end, on the session and download run that the headless
+// mode drives (the program's Timeout is 900 s; here it is 2 s, the only difference): a reply that
+// never comes, a multi-line reply that never ends, a data connection the server never opens. The
+// wait must end with the user told why, the file must not count as fetched, the process must
+// not grow, and a new session must fetch the file again.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "FaultSite.h"
+#include "FaultyFtpServer.h"
+#include "RecordingUserServices.h"
+#include "download/ExecucaoDownload.h"
+#include "download/JanelasConsole.h"
+#include "download/SessaoDownloader.h"
+#include "ftp/Ftpcli.h"
+#include "platform/PollEventLoop.h"
+#include "platform/Registry.h"
+
+namespace {
+
+using Fault = FaultyFtpServer::Fault;
+using mirelo_download::FimExecucao;
+using mirelo_download::ResultadoExecucao;
+
+constexpr int kTimeoutSeconds = 2;
+
+long ResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+// One session as the headless mode builds it, working in the sandbox's working folder, which
+// is where the session keeps its catalogue copies.
+class Sessao {
+public:
+    Sessao(FaultyFtpServer& server, const faultsite::Sandbox& sandbox)
+        : registro(sandbox.Root / "wine/system.reg"),
+          sessao(loop, servicos, registro, {TServidorFtp{"127.0.0.1", std::to_string(server.Port())}}, 0) {
+        sessao.ftpDownloader().SetTimeout(kTimeoutSeconds);
+    }
+
+    // Connects, reads the installation's catalogue and runs the download into `pasta`.
+    ResultadoExecucao Baixa(const std::string& pasta) {
+        if (!sessao.Conectar() || !sessao.PegaDownloadCfg(1, 0))
+            return {};
+        sessao.LeDownloadCfg();
+        mirelo_download::TJanelasDownloadConsole janelas(pasta, false, linhas, false);
+        mirelo_download::TExecucaoDownload execucao(sessao, janelas);
+        return execucao.btnBaixarClick();
+    }
+
+    bool Disse(const std::string& texto) const {
+        for (const RecordingUserServices::Box& box : servicos.Boxes)
+            if (box.Text.find(texto) != std::string::npos)
+                return true;
+        return false;
+    }
+
+    std::string Mensagens() const {
+        std::string todas = linhas.str();
+        for (const RecordingUserServices::Box& box : servicos.Boxes)
+            todas += box.Caption + ": " + box.Text + "\n";
+        return todas;
+    }
+
+    platform::PollEventLoop loop;
+    RecordingUserServices servicos;
+    platform::WineRegistry registro;
+    std::ostringstream linhas;
+    TSessaoDownloader sessao;
+};
+
+class SessionTimeoutFaults : public testing::Test {
+protected:
+    void SetUp() override {
+        faultsite::Serve(server);
+        previous = std::filesystem::current_path();
+        std::filesystem::current_path(sandbox.Trabalho);
+    }
+
+    void TearDown() override { std::filesystem::current_path(previous); }
+
+    // A run that the fault ends: told to the user, no file taken for fetched that was not, and
+    // a new session fetches everything whole.
+    void ExpectTimedOutRunAndRecovery(Sessao& first, const ResultadoExecucao& result, const std::string& file) {
+        EXPECT_EQ(result.Fim, FimExecucao::Interrompida) << first.Mensagens();
+        EXPECT_TRUE(first.Disse("A Conexão caiu por Time-out")) << first.Mensagens();
+        for (const std::string& baixado : result.Baixados)
+            EXPECT_NE(baixado, file);
+
+        server.ClearFault();
+        const int before = server.CountCommands("RETR " + file);
+        Sessao second(server, sandbox);
+        const ResultadoExecucao again = second.Baixa(sandbox.Pasta);
+        EXPECT_EQ(again.Fim, FimExecucao::Concluida) << second.Mensagens();
+        EXPECT_GT(server.CountCommands("RETR " + file), before);
+        for (const faultsite::Arquivo& arquivo : faultsite::ArquivosDoSite())
+            EXPECT_TRUE(sandbox.Read(sandbox.Pasta + arquivo.Nome) == arquivo.Bytes) << arquivo.Nome;
+        sandbox.ExpectNothingOutsideTheDownloadFolder();
+    }
+
+    FaultyFtpServer server;
+    faultsite::Sandbox sandbox;
+    std::filesystem::path previous;
+};
+
+TEST_F(SessionTimeoutFaults, GreetingThatNeverComes) {
+    server.SetFault(Fault::NoReply, "");
+    Sessao sessao(server, sandbox);
+    EXPECT_FALSE(sessao.sessao.Conectar());
+    EXPECT_TRUE(sessao.Disse("A Conexão caiu por Time-out")) << sessao.Mensagens();
+    EXPECT_FALSE(sessao.sessao.IsControlOpen());
+}
+
+TEST_F(SessionTimeoutFaults, CatalogueReplyThatNeverComes) {
+    server.SetFault(Fault::NoReply, "RETR", "formularios.cfg");
+    Sessao sessao(server, sandbox);
+    EXPECT_FALSE(sessao.sessao.Conectar());
+    EXPECT_TRUE(sessao.Disse("A Conexão caiu por Time-out")) << sessao.Mensagens();
+    EXPECT_EQ(sessao.sessao.Formularios.Count(), 0u);
+}
+
+TEST_F(SessionTimeoutFaults, ReplyThatNeverComesDuringTheRun) {
+    server.SetFault(Fault::NoReply, "SIZE", "setup.w02");
+    Sessao sessao(server, sandbox);
+    const ResultadoExecucao result = sessao.Baixa(sandbox.Pasta);
+    ExpectTimedOutRunAndRecovery(sessao, result, "setup.w02");
+}
+
+TEST_F(SessionTimeoutFaults, MultiLineReplyThatNeverEnds) {
+    server.SetFault(Fault::EndlessMultiline, "SIZE", "setup.exe");
+    Sessao sessao(server, sandbox);
+    const long before = ResidentKb();
+    const ResultadoExecucao result = sessao.Baixa(sandbox.Pasta);
+    // Seconds of continuation lines at loopback speed, of which the session keeps none.
+    EXPECT_LT(ResidentKb() - before, 16 * 1024);
+    ExpectTimedOutRunAndRecovery(sessao, result, "setup.exe");
+}
+
+TEST_F(SessionTimeoutFaults, DataConnectionThatTheServerNeverOpens) {
+    server.SetFault(Fault::DataNeverOpens, "RETR", "setup.exe");
+    Sessao sessao(server, sandbox);
+    const ResultadoExecucao result = sessao.Baixa(sandbox.Pasta);
+    EXPECT_FALSE(sandbox.Read(sandbox.Pasta + "setup.exe") == faultsite::ArquivosDoSite()[0].Bytes);
+    ExpectTimedOutRunAndRecovery(sessao, result, "setup.exe");
+}
+
+}  // namespace
