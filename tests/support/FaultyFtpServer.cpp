@@ -7,9 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -99,6 +101,7 @@ struct FaultyFtpServer::Session {
     bool HasActive = false;
     sockaddr_in Active{};
     bool LateFailure = false;  // the next data command is answered late, with 425
+    std::size_t RestOffset = 0;  // REST: where the next RETR starts
 
     ~Session() {
         CloseFd(Control);
@@ -391,6 +394,9 @@ bool FaultyFtpServer::HandleCommand(Session& session, const std::string& line) {
             session.Active.sin_port = htons(static_cast<std::uint16_t>(h[4] << 8 | h[5]));
             reply = "200 PORT command successful.";
         }
+    } else if (verb == "REST") {
+        session.RestOffset = static_cast<std::size_t>(std::strtoull(argument.c_str(), nullptr, 10));
+        reply = "350 Restarting at " + std::to_string(session.RestOffset) + ".";
     } else if (verb == "QUIT") {
         reply = "221 Goodbye.";
         closeAfter = true;
@@ -460,6 +466,8 @@ bool FaultyFtpServer::Transfer(Session& session, const std::string& verb, const 
         const std::string path = Normalize(session.Cwd, argument);
         if (!Lookup(path, bytes))
             return SendAll(session.Control, "550 " + argument + ": No such file.\r\n", stop);
+        bytes.erase(0, std::min(session.RestOffset, bytes.size()));
+        session.RestOffset = 0;
     } else {
         const std::string folder = argument.empty() || argument[0] == '-' ? session.Cwd : Normalize(session.Cwd, argument);
         for (const auto& [name, size] : Listing(folder)) {

@@ -1,6 +1,6 @@
 // A misbehaving FTP server for the fault-injection tests: a small but real FTP server on
 // 127.0.0.1 and a thread of its own that serves files held in memory (passive and active data
-// connections, CWD, SIZE, RETR, LIST, NLST and the log-on) to one client at a time, and breaks
+// connections, CWD, SIZE, REST, RETR, LIST, NLST, the log-on) to one client at a time, and breaks
 // the protocol in the one way its fault says: a greeting of 421, a connection closed in the
 // middle of a reply, between requests or during a transfer, a data connection reset half-way or
 // never opened, a reply that never comes, a 227 of garbage, a 64 KB reply line, a multi-line
