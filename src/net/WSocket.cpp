@@ -671,7 +671,8 @@ void TCustomWSocket::ResumeNotifications()
     paused_ = false;
     if (hSocket_ == INVALID_SOCKET)
         return;
-    Select(kDupMask);
+    // A listening socket needs its accept notification back, which the usual mask lacks.
+    Select(state_ == wsListening ? kListenMask : kDupMask);
     if (state_ == wsConnecting)
         select_->ConnectStarted();
 }

@@ -445,6 +445,23 @@ TEST_P(WSocketTest, ListenAcceptAndDupCarryDataBothWays)
     ASSERT_TRUE(PumpUntil(*loop, [&] { return clientClosed == 1; }));
 }
 
+TEST_P(WSocketTest, PausedListenerAnnouncesAWaitingConnectionWhenResumed)
+{
+    TWSocket server(*loop);
+    int available = 0;
+    server.OnSessionAvailable = [&](TCustomWSocket*, std::uint16_t) { ++available; };
+    server.SetAddr("127.0.0.1");
+    server.SetPort("0");
+    server.Listen();
+    server.PauseNotifications();
+    loopback::Connection client =
+        loopback::Connection::To(static_cast<std::uint16_t>(std::stoi(server.GetLocalPortText())));
+    PumpPending(*loop);
+    EXPECT_EQ(available, 0);
+    server.ResumeNotifications();
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return available == 1; }));
+}
+
 TEST_P(WSocketTest, AcceptOutsideListeningAndDupOfNoSocketAreReported)
 {
     sock = std::make_unique<TWSocket>(*loop);
