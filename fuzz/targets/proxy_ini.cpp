@@ -1,10 +1,10 @@
 // The proxy settings file "proxy.ini": three lines read back, written with the program's own
 // writer and read again, and the start-up decision of how the session reaches the server.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -14,13 +14,11 @@
 
 namespace {
 
-// One scratch file per process, removed at exit.
+// The file the writer writes and the reader reads: an anonymous in-memory file reached through
+// its /proc path, so no run leaves anything behind, however it ends (libFuzzer leaves without
+// running destructors).
 const std::string& ScratchPath() {
-    static const std::string path = [] {
-        std::string p = "/tmp/mirelo-fuzz-proxy-" + std::to_string(::getpid()) + ".ini";
-        std::atexit([] { ::unlink(ScratchPath().c_str()); });
-        return p;
-    }();
+    static const std::string path = "/proc/self/fd/" + std::to_string(::memfd_create("mirelo-fuzz-proxy", MFD_CLOEXEC));
     return path;
 }
 
