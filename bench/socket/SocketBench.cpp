@@ -1,10 +1,11 @@
 // Throughput and idle cost of the socket component over loopback.
 //
-//   bench_socket [--backend poll|qt] [--mib N] [--send-mib N] [--idle-seconds N]
+//   bench_socket [--backend poll|qt] [--mib N] [--rounds R] [--send-mib N] [--idle-seconds N]
 //
 // 1. N MiB (default 1024) from a plain blocking sender to a TWSocket that reads 64 KiB at a time
-//    in OnDataAvailable, and the same N MiB to a plain blocking recv() loop; MB/s and the
-//    receiving thread's CPU seconds of both, and their ratio.
+//    in OnDataAvailable, and the same N MiB to a plain blocking recv() loop, R times (default 3)
+//    in turn; MB/s and the receiving thread's CPU seconds of every round, and the ratio of the
+//    medians (the machine may be busy with other work, which the median smooths).
 // 2. Send from OnDataSent in 1514-byte blocks to a plain blocking reader: MB/s.
 // 3. A connected TWSocket waiting for data that never comes: the loop thread's CPU seconds.
 // Every part ends by itself: the transfers are bounded in size, and each waits at most a minute.
@@ -16,6 +17,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -245,6 +247,7 @@ int main(int argc, char** argv)
     long long mib = 1024;
     long long sendMib = 256;
     int idleSeconds = 5;
+    int rounds = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string key = argv[i];
         if (key == "--backend")
@@ -255,6 +258,8 @@ int main(int argc, char** argv)
             sendMib = std::atoll(argv[i + 1]);
         else if (key == "--idle-seconds")
             idleSeconds = std::atoi(argv[i + 1]);
+        else if (key == "--rounds")
+            rounds = std::max(1, std::atoi(argv[i + 1]));
     }
     std::unique_ptr<QCoreApplication> app;
     std::unique_ptr<platform::EventLoop> loop;
@@ -267,16 +272,28 @@ int main(int argc, char** argv)
     const long long bytes = mib << 20;
 
     std::printf("backend: %s\n", backend.c_str());
-    Figures plain = BlockingReceive(bytes);
-    Figures comp = ComponentReceive(*loop, bytes);
-    std::printf("receive %lld MiB, plain blocking recv (64 KiB):  %8.1f MB/s  %6.2f s CPU\n", mib,
-                plain.MBps(), plain.Cpu);
-    std::printf("receive %lld MiB, TWSocket OnDataAvailable (64 KiB): %8.1f MB/s  %6.2f s CPU\n", mib,
-                comp.MBps(), comp.Cpu);
-    if (comp.Bytes != bytes || plain.Bytes != bytes)
-        std::printf("  incomplete: plain %lld, component %lld of %lld bytes\n", plain.Bytes,
-                    comp.Bytes, bytes);
-    std::printf("component / plain throughput: %.2f\n", plain.MBps() > 0 ? comp.MBps() / plain.MBps() : 0);
+    std::vector<double> plainRates;
+    std::vector<double> compRates;
+    for (int round = 1; round <= rounds; ++round) {
+        Figures plain = BlockingReceive(bytes);
+        Figures comp = ComponentReceive(*loop, bytes);
+        std::printf("round %d: receive %lld MiB, plain blocking recv (64 KiB): %8.1f MB/s %6.2f s CPU;"
+                    " TWSocket OnDataAvailable (64 KiB): %8.1f MB/s %6.2f s CPU\n",
+                    round, mib, plain.MBps(), plain.Cpu, comp.MBps(), comp.Cpu);
+        if (comp.Bytes != bytes || plain.Bytes != bytes)
+            std::printf("  incomplete: plain %lld, component %lld of %lld bytes\n", plain.Bytes,
+                        comp.Bytes, bytes);
+        plainRates.push_back(plain.MBps());
+        compRates.push_back(comp.MBps());
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    double plainMedian = median(plainRates);
+    double compMedian = median(compRates);
+    std::printf("median: plain %.1f MB/s, TWSocket %.1f MB/s, component / plain: %.2f\n", plainMedian,
+                compMedian, plainMedian > 0 ? compMedian / plainMedian : 0);
 
     Figures send = ComponentSendBlocks(*loop, sendMib << 20);
     std::printf("send %lld MiB from OnDataSent in 1514-byte blocks: %8.1f MB/s  %6.2f s CPU\n", sendMib,

@@ -787,6 +787,7 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t Error)
         for (int pass = 0; pass < kMaxReceivePasses; ++pass) {
             lastError_ = 0;
             receivesThisPass_ = 0;
+            drainedThisPass_ = false;
             bool handled = TriggerDataAvailable(Error);
             if (!handled) {
                 char discard[1024];
@@ -802,7 +803,7 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t Error)
                 break;
             // A handler that leaves the data waiting would be called here for ever; it hears of
             // the data again when it reads (the read notification is re-armed by any read).
-            if (handled && receivesThisPass_ == 0)
+            if (handled && (receivesThisPass_ == 0 || drainedThisPass_))
                 break;
             int count = sockets::ReadableBytes(fd);
             if (count < 0) {
@@ -853,6 +854,8 @@ int TCustomWSocket::Receive(void* Buffer, int BufferSize)
         lastError_ = sockets::LastError();
     else
         readCount_ += n;
+    // Data that arrives after a short read re-arms the read notification by itself.
+    drainedThisPass_ = n < BufferSize;
     return n;
 }
 

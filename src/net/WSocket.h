@@ -304,6 +304,9 @@ private:
     // Reads made by the owner during one pass of the receive loop; a pass that reads nothing
     // ends the loop.
     long receivesThisPass_ = 0;
+    // The owner's last read found the socket empty (it got less than it asked for), so the pass
+    // needs no query of what is left.
+    bool drainedThisPass_ = false;
 };
 
 // --- The layers between the core and TWSocket ---------------------------------------------------
