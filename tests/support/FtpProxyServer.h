@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class ServerProcess;
@@ -44,6 +45,21 @@ private:
     std::string address_;
     std::uint16_t port_ = 0;
     std::vector<std::string> log_;
+};
+
+// pyftpdlib (tests/support/ftp_server.py) on a fixed port of 127.0.0.1, as the target behind
+// ftp-proxy, which always connects to port 21: the anonymous account and the given accounts with
+// full rights on `root`. Throws std::runtime_error when it cannot start (the port is taken).
+class FixedPortFtpServer {
+public:
+    FixedPortFtpServer(const std::string& root, std::uint16_t port,
+                       const std::vector<std::pair<std::string, std::string>>& accounts = {});
+    ~FixedPortFtpServer();
+    FixedPortFtpServer(const FixedPortFtpServer&) = delete;
+    FixedPortFtpServer& operator=(const FixedPortFtpServer&) = delete;
+
+private:
+    std::unique_ptr<ServerProcess> process_;
 };
 
 // True when a TCP connection to address:port succeeds within `timeoutMs`.
