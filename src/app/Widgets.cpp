@@ -18,9 +18,12 @@ TPainelFundo::TPainelFundo(QImage fundo, QWidget* parent) : QFrame(parent), Fund
 void TPainelFundo::paintEvent(QPaintEvent* event)
 {
     if (!Fundo_.isNull()) {
+        // Stretched once per size, not at every repaint.
+        if (Esticado_.size() != size())
+            Esticado_ = QPixmap::fromImage(
+                Fundo_.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
         QPainter p(this);
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.drawImage(rect(), Fundo_);
+        p.drawPixmap(0, 0, Esticado_);
     }
     QFrame::paintEvent(event);
 }

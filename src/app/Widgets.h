@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
+#include <QPixmap>
 
 class TRotuloClicavel : public QLabel {
 public:
@@ -27,6 +28,7 @@ protected:
 
 private:
     QImage Fundo_;
+    QPixmap Esticado_;
 };
 
 // A strip that reports clicks (the help-desk strip at the foot of the detail panel).
