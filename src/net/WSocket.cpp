@@ -358,7 +358,7 @@ void TCustomWSocket::CloseHandleQuietly()
     hSocket_ = INVALID_SOCKET;
 }
 
-void TCustomWSocket::ResolveForConnect(const std::string& where)
+void TCustomWSocket::ResolveForConnect(const std::string& where, bool withLocalPort)
 {
     try {
         if (!protoResolved_) {
@@ -371,7 +371,7 @@ void TCustomWSocket::ResolveForConnect(const std::string& where)
             sin_.sin_port = htons(portNum_);
             portResolved_ = true;
         }
-        if (where == "connect" && !localPortResolved_) {
+        if (withLocalPort && !localPortResolved_) {
             localPortNum_ = WSocketResolvePort(localPortStr_, protoStr_);
             localPortResolved_ = true;
         }
@@ -404,7 +404,7 @@ void TCustomWSocket::Connect()
         return;
     }
     try {
-        ResolveForConnect("connect");
+        ResolveForConnect("connect", true);
     } catch (const ESocketException& e) {
         RaiseSocketError(e.what());
         return;
@@ -511,7 +511,7 @@ void TCustomWSocket::Listen()
         return;
     }
     try {
-        ResolveForConnect("listen");
+        ResolveForConnect("listen", false);
     } catch (const ESocketException& e) {
         RaiseSocketError(e.what());
         return;

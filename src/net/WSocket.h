@@ -255,7 +255,8 @@ private:
     // quit (the terminated flag is then set) or the deadline passed.
     bool WaitForEvents(platform::EventLoop::Clock::time_point deadline);
     platform::EventLoop::Clock::time_point FlushDeadline() const;
-    void ResolveForConnect(const std::string& where);
+    // Resolves what is not resolved yet; a failure raises "<where>: " + the resolver's message.
+    void ResolveForConnect(const std::string& where, bool withLocalPort);
     void CloseHandleQuietly();
 
     platform::EventLoop& loop_;
