@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -233,7 +234,7 @@ bool VsftpdServer::CanRun(std::string& reason) {
     return true;
 }
 
-VsftpdServer::VsftpdServer(const std::string& root) : configDir_(std::make_unique<TempDir>()) {
+VsftpdServer::VsftpdServer(const std::string& root, unsigned passivePorts) : configDir_(std::make_unique<TempDir>()) {
     std::string reason;
     if (!CanRun(reason))
         throw std::runtime_error(reason);
@@ -250,14 +251,15 @@ VsftpdServer::VsftpdServer(const std::string& root) : configDir_(std::make_uniqu
         port_ = FreeLoopbackPort();
         // A passive range of its own beside the control port keeps parallel servers apart;
         // vsftpd retries other ports of the range when one is taken.
-        unsigned pasvMin = 20000 + (port_ * 37u) % 40000u;
+        passivePorts = std::clamp(passivePorts, 10u, 30000u);
+        unsigned pasvMin = 20000 + (port_ * 37u) % (40000u - passivePorts);
         configDir_->Write("vsftpd.conf",
                           "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port_) +
                               "\nbackground=NO\nanonymous_enable=YES\nno_anon_password=YES\nanon_root=" + served +
                               "\nlocal_enable=NO\nwrite_enable=YES\nanon_upload_enable=YES\n"
                               "anon_mkdir_write_enable=YES\nanon_other_write_enable=YES\nanon_umask=022\n"
                               "pasv_enable=YES\npasv_address=127.0.0.1\npasv_min_port=" +
-                              std::to_string(pasvMin) + "\npasv_max_port=" + std::to_string(pasvMin + 200) +
+                              std::to_string(pasvMin) + "\npasv_max_port=" + std::to_string(pasvMin + passivePorts - 1) +
                               "\nport_enable=YES\nconnect_from_port_20=NO\nseccomp_sandbox=NO\nisolate=NO\n"
                               "isolate_network=NO\nsecure_chroot_dir=/var/run/vsftpd/empty\nxferlog_enable=NO\n"
                               "dirmessage_enable=NO\nuse_localtime=NO\nmax_clients=0\nmax_per_ip=0\n"

@@ -69,7 +69,10 @@ class VsftpdServer {
 public:
     static bool CanRun(std::string& reason);
 
-    explicit VsftpdServer(const std::string& root);
+    // `passivePorts` is the size of the passive port range. Many short transfers want a wide
+    // one: a data connection that meets a port pair still in TIME_WAIT waits a second for its
+    // SYN to be sent again.
+    explicit VsftpdServer(const std::string& root, unsigned passivePorts = 200);
     ~VsftpdServer();
     std::uint16_t Port() const { return port_; }
 
