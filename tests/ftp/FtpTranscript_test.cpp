@@ -466,3 +466,37 @@ TEST_P(FtpTranscript, ExceptionFromOnRequestDoneAbortsUnlessTheHandlerKeepsIt) {
     EXPECT_EQ(h.ftp->EngineState(), fesReady);
     EXPECT_EQ(PeerFailure(), "");
 }
+
+TEST_P(FtpTranscript, EngineStatesOfALogOnAndCommandRewriting) {
+    std::vector<int> states;
+    h.ftp->OnStateChange = [&](TObject*) { states.push_back(h.ftp->EngineState()); };
+    h.ftp->OnCommand = [](TObject*, std::string& command) {
+        if (command == "PWD")
+            command = "XPWD";
+    };
+    LogOnScript().Expect("XPWD").Reply("257 \"/\" is the current directory");
+    peer.Start();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    // The sequencer passes through fesStepDone after every step, the last one included.
+    EXPECT_EQ(states, (std::vector<int>{fesResolving, fesAwaitingBanner, fesSessionOpen, fesStepDone, fesAwaitingReply,
+                                        fesStepDone, fesAwaitingReply, fesStepDone, fesReady}));
+    EXPECT_EQ(h.Run(&TCustomFtpCli::PwdStep), 0);
+    EXPECT_EQ(h.ftp->ReplyDirName(), "/");
+    EXPECT_EQ(h.TraceCount("> XPWD"), 1);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, RequestDoneIsNeverFiredInsideTheCallThatEndsIt) {
+    // REST with no local file to resume ends at once, without a command.
+    h.ftp->SetLocalFileName(dir / "absent");
+    LogOnScript();
+    peer.Start();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    std::size_t before = h.done.size();
+    h.ftp->RestStep();
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    EXPECT_EQ(h.done.size(), before);
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return h.done.size() > before; }));
+    EXPECT_EQ(h.done.back(), std::make_pair(frqRest, std::uint16_t{0}));
+    EXPECT_EQ(PeerFailure(), "");
+}

@@ -271,6 +271,86 @@ TEST_P(FtpTransferTranscript, RestartAnswered350AppendsToTheLocalFile) {
     EXPECT_EQ(PeerFailure(), "");
 }
 
+TEST_P(FtpTransferTranscript, RestartBeyond4GiBKeeps64BitOffsets) {
+    // A sparse local file of 5 GiB: offsets, REST and progress counts must not wrap at 32 bits.
+    const std::int64_t size = 5LL << 30;
+    {
+        TFtpLocalFile file;
+        ASSERT_TRUE(file.Create(dir / "f.bin"));
+    }
+    ASSERT_EQ(::truncate((dir / "f.bin").c_str(), size), 0);
+    std::vector<std::int64_t> counts;
+    h.ftp->OnProgress = [&](TObject*, std::int64_t count, bool&) { counts.push_back(count); };
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("REST 5368709120")
+        .Reply("350 Restarting at 5368709120")
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData("tail")
+        .CloseData()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 0);
+    ASSERT_FALSE(counts.empty());
+    EXPECT_EQ(counts.front(), size);
+    EXPECT_EQ(TFtpLocalFile::SizeOf(dir / "f.bin"), size + 4);
+    TFtpLocalFile file;
+    ASSERT_TRUE(file.OpenForRead(dir / "f.bin", size));
+    char tail[8] = {};
+    EXPECT_EQ(file.Read(tail, sizeof tail), 4);
+    EXPECT_EQ(std::string(tail, 4), "tail");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, ProgressMovesTheWaitingDeadline) {
+    using Clock = platform::EventLoop::Clock;
+    h.ftp->SetTimeout(30);
+    Clock::time_point lastProgress{};
+    h.ftp->OnProgress = [&](TObject*, std::int64_t, bool&) { lastProgress = Clock::now(); };
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData(Pattern(300000))
+        .CloseData()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    Clock::time_point start = Clock::now();
+    ASSERT_TRUE(h.ftp->RunAndWait(&TCustomFtpCli::GetFile));
+    ASSERT_NE(lastProgress, Clock::time_point{});
+    // Each progress notification set the deadline to its own time plus the Timeout.
+    EXPECT_GE(h.ftp->Deadline(), lastProgress + std::chrono::seconds(30));
+    EXPECT_GE(h.ftp->Deadline(), start + std::chrono::seconds(30));
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, DestroyingTheClientMidTransferIsClean) {
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData(Pattern(100000))
+        .WaitDataClosedByClient();
+    bool progressed = false;
+    h.ftp->OnProgress = [&](TObject*, std::int64_t, bool&) { progressed = true; };
+    peer.Start();
+    LogOn();
+    h.ftp->GetFile();
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return progressed; }));
+    h.ftp.reset();
+    PumpPending(*h.loop);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
 TEST_P(FtpTransferTranscript, RestartNotTakenStartsTheFileAfresh) {
     dir.Write("f.bin", "abc");
     LogOnScript()
