@@ -19,8 +19,10 @@ QApplication& QtTestApp()
     static int argc = 1;
     static char name[] = "test_app";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's own statics may already be gone when a static object's destructor
+    // would run at exit.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 void EscreveCp1252(const std::string& caminho, const std::string& texto)

@@ -9,6 +9,8 @@ inline QApplication& QtTestApp()
     static int argc = 1;
     static char name[] = "test_download";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's own statics may already be gone when a static object's destructor
+    // would run at exit.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
