@@ -1,5 +1,5 @@
 // The client's settings that need no connection: share modes, connection types and the SOCKS
-// values it hands to both sockets, and the class defaults.
+// values it hands to both sockets.
 #include <gtest/gtest.h>
 
 #include "ftp/Ftpcli.h"
@@ -10,22 +10,6 @@ protected:
     platform::PollEventLoop loop;
     TFtpClient ftp{loop};
 };
-
-TEST_F(FtpProperties, ClassDefaults) {
-    EXPECT_EQ(ftp.Port(), "ftp");
-    EXPECT_EQ(ftp.Timeout(), 15);
-    EXPECT_TRUE(ftp.Binary());
-    EXPECT_EQ(ftp.TransferType(), 'I');
-    EXPECT_EQ(ftp.ShareMode(), ftpShareExclusive);
-    EXPECT_EQ(ftp.Options(), TFtpOptions{ftpAcceptLF});
-    EXPECT_EQ(ftp.ConnectionType(), ftpDirect);
-    EXPECT_FALSE(ftp.PassiveMode());
-    EXPECT_EQ(ftp.EngineState(), fesReady);
-    EXPECT_FALSE(ftp.IsControlOpen());
-    ftp.SetBinary(false);
-    EXPECT_EQ(ftp.TransferType(), 'A');
-    EXPECT_FALSE(ftp.Binary());
-}
 
 TEST_F(FtpProperties, ShareModesReadBackAndUnknownValuesAreExclusive) {
     for (TFtpShareMode mode : {ftpShareCompat, ftpShareExclusive, ftpShareDenyWrite, ftpShareDenyRead, ftpShareDenyNone}) {

@@ -439,29 +439,34 @@ TEST_P(FtpTranscript, WaitingOperationsReportSuccessAndFailure) {
     EXPECT_EQ(PeerFailure(), "");
 }
 
-TEST_P(FtpTranscript, ExceptionFromOnRequestDoneAbortsUnlessTheHandlerKeepsIt) {
-    std::string seen;
-    bool keep = false;
+TEST_P(FtpTranscript, ExceptionFromOnRequestDoneAbortsTheRunningRequestUnlessKept) {
+    std::vector<std::string> seen;
     h.ftp->OnBgException = [&](TObject* sender, const std::exception& e, bool& canClose) {
         EXPECT_EQ(sender, h.ftp.get());
-        seen = e.what();
-        canClose = !keep;
+        seen.push_back(e.what());
+        canClose = seen.size() > 1;  // the first failure is kept
     };
-    int calls = 0;
-    h.ftp->OnRequestDone = [&](TObject*, TFtpRequest, std::uint16_t) {
-        ++calls;
-        throw std::runtime_error("handler failed");
+    std::vector<std::pair<TFtpRequest, std::uint16_t>> done;
+    h.ftp->SetHostDirName("/silent");
+    h.ftp->OnRequestDone = [&](TObject*, TFtpRequest request, std::uint16_t error) {
+        done.emplace_back(request, error);
+        if (done.size() <= 2) {
+            // Starts the next request, then fails: the first time the failure is kept, the
+            // second time the client aborts the request that the handler left running.
+            h.ftp->SystStep();
+            throw std::runtime_error("handler failed " + std::to_string(done.size()));
+        }
     };
-    LogOnScript().Expect("SYST").Reply("215 UNIX").ExpectClose();
+    LogOnScript().Expect("SYST").Reply("215 UNIX").Expect("SYST").ExpectClose();
     peer.Start();
-    keep = true;
     h.ftp->LogOn();
-    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return calls == 1; }));
-    EXPECT_EQ(seen, "handler failed");
-    EXPECT_TRUE(h.ftp->IsControlOpen());
-    keep = false;
-    h.ftp->SystStep();
-    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return calls == 2; }));
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return done.size() == 2; }));
+    EXPECT_EQ(done[1], std::make_pair(frqSyst, std::uint16_t{0}));
+    // The second handler's failure aborts the SYST it started, which then reports 426 instead
+    // of waiting for ever for a reply the server never sends.
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return done.size() == 3; }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"handler failed 1", "handler failed 2"}));
+    EXPECT_EQ(done[2], std::make_pair(frqSyst, std::uint16_t{426}));
     EXPECT_FALSE(h.ftp->IsControlOpen());
     EXPECT_EQ(h.ftp->EngineState(), fesReady);
     EXPECT_EQ(PeerFailure(), "");
