@@ -505,3 +505,19 @@ TEST_P(FtpTranscript, RequestDoneIsNeverFiredInsideTheCallThatEndsIt) {
     EXPECT_EQ(h.done.back(), std::make_pair(frqRest, std::uint16_t{0}));
     EXPECT_EQ(PeerFailure(), "");
 }
+
+TEST_P(FtpTranscript, AbortDuringTheNameLookupReportsTheRequest) {
+    // A host name (not a dotted address) is looked up in the background; abort before it ends.
+    h.ftp->SetHostName("localhost");
+    h.ftp->LogOn();
+    ASSERT_EQ(h.ftp->EngineState(), fesResolving);
+    h.ftp->AbortAll();
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return !h.done.empty(); }));
+    EXPECT_EQ(h.done[0], std::make_pair(frqLogOn, std::uint16_t{426}));
+    EXPECT_EQ(h.ftp->ErrorMessage(), "426 Operation aborted.");
+    // The cancelled lookup's result, should it come, starts nothing.
+    PumpPending(*h.loop);
+    EXPECT_EQ(h.done.size(), 1u);
+    EXPECT_FALSE(h.ftp->IsControlOpen());
+}
