@@ -11,6 +11,9 @@ inline QApplication& QtTestApp()
     static char* argv[] = {name, nullptr};
     // Never destroyed: Qt's own statics may already be gone when a static object's destructor
     // would run at exit.
+    // Widget tests never need a display, whoever starts them.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     static QApplication* app = new QApplication(argc, argv);
     return *app;
 }
