@@ -311,6 +311,8 @@ private:
     void Sequencer();
     void RunStep(StepBit step);
     void FailRequest(const std::string& reason);
+    // "ClassName: message", the form in which replies name an exception.
+    static std::string DescribeException(const std::exception& e);
     void Display(const std::string& text);
     void HandleNotification(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
     void HandleBackgroundException(const std::exception& e);

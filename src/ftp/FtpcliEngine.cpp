@@ -10,19 +10,18 @@ namespace {
 // The order in which the sequencer tries the steps of a sequence.
 constexpr std::uint8_t kStepOrder[] = {1, 2, 3, 4, 20, 18, 23, 19, 10, 17, 22, 11, 21, 13, 6, 7, 8, 9, 5, 14, 15, 16, 12};
 
-std::string ExceptionClassName(const std::exception& e) {
-    if (dynamic_cast<const ESocketException*>(&e))
-        return "ESocketException";
-    if (dynamic_cast<const FtpException*>(&e))
-        return "FtpException";
-    return "Exception";
-}
-
 std::string SocketErrorReply(std::uint16_t error) {
     return "500 " + SocketErrorDescription(error) + " (Winsock error #" + std::to_string(error) + ")";
 }
 
 }  // namespace
+
+std::string TCustomFtpCli::DescribeException(const std::exception& e) {
+    const char* name = dynamic_cast<const ESocketException*>(&e) ? "ESocketException"
+                        : dynamic_cast<const FtpException*>(&e)  ? "FtpException"
+                                                                 : "Exception";
+    return std::string(name) + ": " + e.what();
+}
 
 TCustomFtpCli::TCustomFtpCli(platform::EventLoop& loop)
     : loop_(loop),
@@ -291,7 +290,7 @@ void TCustomFtpCli::RunSequencer() {
     } catch (const FtpException& e) {
         FailRequest(e.what());
     } catch (const std::exception& e) {
-        FailRequest(ExceptionClassName(e) + ": " + e.what());
+        FailRequest(DescribeException(e));
     }
     usageErrorRaised_ = usageErrorRaised_ || raisedBefore;
 }
@@ -378,7 +377,7 @@ void TCustomFtpCli::OpenStep() {
         // A dotted address completes inside this call.
         controlSocket_->StartDnsLookup(ConnectionType() == ftpProxy ? proxyServer_ : hostName_);
     } catch (const std::exception& e) {
-        ConnectFailed("500 " + ExceptionClassName(e) + ": " + e.what(), 500);
+        ConnectFailed("500 " + DescribeException(e), 500);
     }
 }
 
@@ -415,7 +414,7 @@ void TCustomFtpCli::ControlDnsLookupDone(std::uint16_t error) {
         controlSocket_->SetPort(port_);
         controlSocket_->Connect();
     } catch (const std::exception& e) {
-        ConnectFailed("500 " + ExceptionClassName(e) + ": " + e.what(), 500);
+        ConnectFailed("500 " + DescribeException(e), 500);
     }
 }
 

@@ -160,8 +160,7 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
         try {
             dataSocket_->Connect();
         } catch (const std::exception& e) {
-            fail("550 " + std::string(dynamic_cast<const ESocketException*>(&e) ? "ESocketException" : "Exception") +
-                 ": " + e.what());
+            fail("550 " + DescribeException(e));
             return;
         }
     }
@@ -388,8 +387,7 @@ void TCustomFtpCli::StoreStep(bool append) {
         try {
             dataSocket_->Connect();
         } catch (const std::exception& e) {
-            lastReply_ = "426 " + std::string(dynamic_cast<const ESocketException*>(&e) ? "ESocketException" : "Exception") +
-                         ": " + e.what();
+            lastReply_ = "426 " + DescribeException(e);
             replyCode_ = 426;
             NoteError();
             CloseLocalFile();
