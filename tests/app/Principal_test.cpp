@@ -18,6 +18,15 @@
 
 namespace {
 
+// The options of a server that serves `raiz` to the anonymous account.
+PyFtpdServer::Options Servindo(const std::string& raiz)
+{
+    PyFtpdServer::Options opcoes;
+    opcoes.Root = raiz;
+    return opcoes;
+}
+
+
 using Icon = platform::UserServices::Icon;
 const std::string kErroConfiguracao =
     "Não foi possivel baixar o arquivo de configuração.\rContacte o Orva.";
@@ -37,7 +46,7 @@ protected:
     void SetUp() override
     {
         EscreveSite(site.Path(), "/pub/mirelo");
-        servidor = std::make_unique<PyFtpdServer>(PyFtpdServer::Options{site.Path()});
+        servidor = std::make_unique<PyFtpdServer>(Servindo(site.Path()));
     }
 
     // Starts the window as the program does, without waiting for a screen.
@@ -219,7 +228,8 @@ TEST_F(Principal, TheMirrorSwitchReconnectsAndLaterFetchesUseTheMirrorsDirectory
 {
     TempDir espelho;
     EscreveSite(espelho.Path(), "/espelho", "Manual do espelho");
-    PyFtpdServer::Options opcoes{espelho.Path()};
+    PyFtpdServer::Options opcoes;
+    opcoes.Root = espelho.Path();
     opcoes.LogFile = trabalho / "espelho.log";
     PyFtpdServer servidorEspelho(opcoes);
     const std::string host = "127.0.0.1:" + std::to_string(servidorEspelho.Port());
@@ -378,7 +388,8 @@ TEST(PrincipalLento, FtpProntoEndsWithTheRequestAbortedWhenTheTimeoutPasses)
 {
     QtTestApp();
     TempDir raiz;
-    PyFtpdServer::Options opcoes{raiz.Path()};
+    PyFtpdServer::Options opcoes;
+    opcoes.Root = raiz.Path();
     opcoes.ReplyDelaySeconds = 5;
     PyFtpdServer lento(opcoes);
     platform::QtEventLoop loop;

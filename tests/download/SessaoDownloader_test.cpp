@@ -18,6 +18,15 @@
 
 namespace {
 
+// The options of a server that serves `raiz` to the anonymous account.
+PyFtpdServer::Options Servindo(const std::string& raiz)
+{
+    PyFtpdServer::Options opcoes;
+    opcoes.Root = raiz;
+    return opcoes;
+}
+
+
 namespace fs = std::filesystem;
 
 std::string Demo()
@@ -48,7 +57,7 @@ protected:
 
 TEST_F(Sessao, ConnectsFetchesTheFormsCatalogueAndTheComponents)
 {
-    PyFtpdServer servidor({Demo()});
+    PyFtpdServer servidor(Servindo(Demo()));
     auto sessao = Cria(servidor.Port());
     ASSERT_TRUE(sessao->Conectar()) << servicos.Texts();
     EXPECT_TRUE(sessao->IsControlOpen());
@@ -65,7 +74,7 @@ TEST_F(Sessao, ConnectsFetchesTheFormsCatalogueAndTheComponents)
 // returns at once and the next fetch says the connection fell.
 TEST_F(Sessao, AConnectionClosedWhileIdleEndsNoWaitAndIsReported)
 {
-    auto servidor = std::make_unique<PyFtpdServer>(PyFtpdServer::Options{Demo()});
+    auto servidor = std::make_unique<PyFtpdServer>(Servindo(Demo()));
     auto sessao = Cria(servidor->Port());
     ASSERT_TRUE(sessao->Conectar()) << servicos.Texts();
     servidor.reset();
@@ -85,7 +94,8 @@ TEST_F(Sessao, AConnectionClosedWhileIdleEndsNoWaitAndIsReported)
 TEST_F(Sessao, TheApplicationEndingEndsTheWait)
 {
     TempDir raiz;
-    PyFtpdServer::Options opcoes{raiz.Path()};
+    PyFtpdServer::Options opcoes;
+    opcoes.Root = raiz.Path();
     opcoes.ReplyDelaySeconds = 30;
     PyFtpdServer lento(opcoes);
     auto sessao = Cria(lento.Port());
