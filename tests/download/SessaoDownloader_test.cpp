@@ -31,8 +31,7 @@ namespace fs = std::filesystem;
 
 std::string Demo()
 {
-    const char* fonte = std::getenv("MIRELO_SOURCE_DIR");
-    return std::string(fonte != nullptr ? fonte : ".") + "/demo/site";
+    return TestSupportDir() + "/../../demo/site";
 }
 
 // Runs each test in a working directory of its own, where the program keeps its files.
