@@ -411,4 +411,45 @@ TEST(PrincipalLento, FtpProntoEndsWithTheRequestAbortedWhenTheTimeoutPasses)
     std::filesystem::current_path(antes);
 }
 
+// Closing the window while a step waits on a slow server ends the wait at once: the request is
+// aborted and the sequence stops, instead of the window going while its handler still runs.
+TEST(PrincipalLento, ClosingTheWindowEndsAWaitingSequence)
+{
+    QtTestApp();
+    const auto antes = std::filesystem::current_path();
+    TempDir trabalho;
+    std::filesystem::current_path(trabalho.Path());
+    {
+        TempDir raiz;
+        PyFtpdServer::Options opcoes;
+        opcoes.Root = raiz.Path();
+        opcoes.ReplyDelaySeconds = 30;
+        PyFtpdServer lento(opcoes);
+        platform::QtEventLoop loop;
+        RecordingUserServices servicos;
+        platform::RegistryHive registro;
+        TSessaoDownloader sessao(loop, servicos, registro,
+                                 {{"127.0.0.1", std::to_string(lento.Port())}}, 0);
+        TfrmMireloDownloaderAsyncPrincipal janela(sessao);
+        TfMireloDownloaderAsyncConexao conexao(servicos, QIcon(), &janela);
+        janela.SetConexao(&conexao);
+        janela.show();
+        // Once the greeting has closed the connecting dialog, the reply to USER is held back.
+        sessao.OnFechaConexao = [&] {
+            conexao.Fecha();
+            QTimer::singleShot(0, &janela, [&] { janela.close(); });
+        };
+        servicos.Answers = {true};
+        janela.FormShow();
+        ASSERT_EQ(servicos.Boxes.size(), 1u) << servicos.Texts();
+        EXPECT_EQ(servicos.Boxes[0].Text,
+                  "O Downloader está conectado com FTP: 127.0.0.1\rDeseja sair ?");
+        EXPECT_FALSE(janela.isVisible());
+        EXPECT_FALSE(sessao.IsControlOpen());
+        EXPECT_NE(sessao.ftpDownloader().ReplyCode(), 331);
+        EXPECT_EQ(janela.NoTopo()->childCount(), 0);
+    }
+    std::filesystem::current_path(antes);
+}
+
 }  // namespace
