@@ -12,6 +12,8 @@
 
 #include "app/HeadlessMode.h"
 #include "app/uMireloDownloaderAsyncPrincipal.h"
+#include "download/ExecucaoDownload.h"
+#include "download/JanelasQt.h"
 #include "download/SessaoDownloader.h"
 #include "download/Servidores.h"
 #include "download/uMireloDownloaderAsyncConexao.h"
@@ -63,6 +65,10 @@ int main(int argc, char** argv)
 
     TSessaoDownloader sessao(loop, servicos, registro, ServidoresConfigurados());
     TfrmMireloDownloaderAsyncPrincipal janela(sessao);
+    // The download run's windows stand where the download-folder dialog is created.
+    mirelo_download::TJanelasDownloadQt janelasDownload(sessao, &janela);
+    mirelo_download::TExecucaoDownload execucao(sessao, janelasDownload);
+    janela.OnBaixar = [&execucao] { execucao.btnBaixarClick(); };
     TfMireloDownloaderAsyncConexao conexao(servicos,
                                            TfrmMireloDownloaderAsyncPrincipal::ImagemBarra(1),
                                            &janela);
