@@ -69,8 +69,8 @@ TEST_F(Sessao, ConnectsFetchesTheFormsCatalogueAndTheComponents)
     EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
 }
 
-// The spec'd wait would spin for ever after the server went away between requests; here it
-// returns at once and the next fetch says the connection fell.
+// A wait that only watched for the ready state would spin for ever after the server went away
+// between requests; here it returns at once and the next fetch says the connection fell.
 TEST_F(Sessao, AConnectionClosedWhileIdleEndsNoWaitAndIsReported)
 {
     auto servidor = std::make_unique<PyFtpdServer>(Servindo(Demo()));
