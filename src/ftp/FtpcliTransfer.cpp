@@ -196,10 +196,23 @@ void TCustomFtpCli::RetrieveConnected(std::uint16_t error) {
     dataSocket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t dataError) { RetrieveDataAvailable(dataError); };
     dataSocket_->OnDataSent = nullptr;
     transferStartTick_ = NowMs();
-    if (error != 0)
-        DataLinkFailed(error);
+    if (error == 0)
+        return;
+    // The data command went out while the connect ran, so the server will still answer it (a
+    // 425, often only after its own wait). Ending the step now would leave that answer to be
+    // read as the reply to the next command; the failure is kept and the answer ends the step.
+    std::string failure = "Unable to establish data connection, error #" + std::to_string(error);
+    lastReply_ = failure;
+    NoteError();
+    Display("! " + failure);
+    NoteTransferFailure(550, failure);
+    CloseDataSocket();
+    CloseLocalFile();
+    dataClosedSeen_ = true;
+    dataCloseError_ = 0;
 }
 
+// A store sends its command only once the data connection is up, so a failed connect ends it.
 void TCustomFtpCli::DataLinkFailed(std::uint16_t error) {
     lastReply_ = "Unable to establish data connection, error #" + std::to_string(error);
     replyCode_ = 550;

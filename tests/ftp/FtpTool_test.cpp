@@ -17,6 +17,7 @@
 #include "FtpServers.h"
 #include "FtpToolArgs.h"
 #include "ProgressBar.h"
+#include "ScriptedPeer.h"
 #include "TempDir.h"
 
 namespace {
@@ -265,6 +266,39 @@ TEST_F(FtpToolProgram, RefusedConnectionIsALogOnFailure) {
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Err.rfind("mirelo-ftp: logon failed: 500 ", 0), 0u) << run.Err;
     EXPECT_NE(run.Err.find("(Winsock error #10061)"), std::string::npos) << run.Err;
+}
+
+TEST(FtpToolTranscript, ATransferShortOfTheServersSizeFails) {
+    TempDir work;
+    ScriptedPeer peer;
+    peer.Reply("220 ready")
+        .Expect("USER anonymous")
+        .Reply("331 Password required")
+        .Expect("PASS mirelo-ftp@localhost")
+        .Reply("230 Logged in")
+        .Expect("TYPE I")
+        .Reply("200 Type set to I")
+        .Expect("SIZE f.bin")
+        .Reply("213 10")
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData("12345")
+        .CloseData()
+        .Reply("226 Transfer complete")
+        .Expect("QUIT")
+        .Reply("221 Bye")
+        .ExpectClose();
+    peer.Start();
+    ToolRun run = RunTool({"--port", std::to_string(peer.Port()), "127.0.0.1", "-e", "get f.bin"}, work.Path());
+    std::string failure;
+    EXPECT_TRUE(peer.Finish(failure)) << failure;
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "mirelo-ftp: get f.bin failed: received 5 of 10 bytes\n");
+    // The part that came is kept, for resume-get.
+    EXPECT_EQ(work.Read("f.bin"), "12345");
 }
 
 TEST(FtpToolVsftpd, PassiveAndActiveDownloadsFromVsftpd) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FtpServers.h"
 #include "FtpTestHarness.h"
 #include "ScriptedPeer.h"
 #include "TempDir.h"
@@ -96,11 +97,50 @@ TEST_P(FtpTransferTranscript, PassivePortIsTheLastTwoNumbers) {
         .Reply("425 Can't open data connection.");
     peer.Start();
     LogOn();
-    // Nothing listens on 127.0.0.1:1025 here, so the transfer fails either way; what counts is
-    // where the client went.
+    // Whatever listens on 127.0.0.1:1025 here, the transfer fails (the peer refuses it); what
+    // counts is where the client went.
     EXPECT_NE(h.Run(&TCustomFtpCli::GetFile), 0);
     EXPECT_EQ(h.ftp->DataSocket().Addr(), "127.0.0.1");
     EXPECT_EQ(h.ftp->DataSocket().Port(), "1025");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, FailedPassiveConnectWaitsForTheServersAnswerToRetr) {
+    std::uint16_t closed = FreeLoopbackPort();
+    // The server answers only after the client has met the refused connect, as vsftpd does
+    // after its own wait.
+    gateOnTrace = "! Unable to establish data connection, error #10061";
+    LogOnScript()
+        .Expect("PASV")
+        .Reply("227 Entering Passive Mode (127,0,0,1," + std::to_string(closed >> 8) + "," +
+               std::to_string(closed & 0xFF) + ").")
+        .Expect("RETR f.bin")
+        .WaitGate(1)
+        .Reply("425 Can't open data connection.")
+        .Expect("SIZE f.bin")
+        .Reply("213 9");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 425);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "Unable to establish data connection, error #10061");
+    // The 425 was the retrieval's answer, not the next command's.
+    EXPECT_EQ(h.Run(&TCustomFtpCli::SizeStep), 0) << h.ftp->LastReply();
+    EXPECT_EQ(h.ftp->RemoteFileSize(), 9);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, FailedPassiveConnectIsAFailureEvenIfTheServerSends226) {
+    std::uint16_t closed = FreeLoopbackPort();
+    LogOnScript()
+        .Expect("PASV")
+        .Reply("227 Entering Passive Mode (127,0,0,1," + std::to_string(closed >> 8) + "," +
+               std::to_string(closed & 0xFF) + ").")
+        .Expect("RETR f.bin")
+        .Send("150 Opening data connection\r\n226 Transfer complete\r\n");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 550);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "Unable to establish data connection, error #10061");
     EXPECT_EQ(PeerFailure(), "");
 }
 

@@ -203,6 +203,10 @@ PyFtpdServer::PyFtpdServer(const Options& options) {
         argv.push_back("--reply-delay");
         argv.push_back(std::to_string(options.ReplyDelaySeconds));
     }
+    if (options.Port != 0) {
+        argv.push_back("--port");
+        argv.push_back(std::to_string(options.Port));
+    }
     if (!options.LogFile.empty()) {
         argv.push_back("--log");
         argv.push_back(options.LogFile);

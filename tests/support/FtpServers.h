@@ -50,6 +50,9 @@ public:
         // When set, one line per command received is appended to this file, flushed per line:
         // "127.0.0.1:PORT-[USER] RETR /pub/x.exe" (paths absolute, the password hidden).
         std::string LogFile;
+        // 0: a free port the system picks. A fixed port is for peers that insist on one (Debian's
+        // ftp-proxy always goes to port 21).
+        std::uint16_t Port = 0;
     };
 
     explicit PyFtpdServer(const Options& options);

@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """A throwaway FTP server (pyftpdlib) for the tests and benchmarks.
 
-Listens on 127.0.0.1 on a port the system picks, serves one folder with full rights to the
-anonymous account and to any NAME:PASSWORD accounts given, and prints the port on its first line
-of standard output once it accepts connections. It exits when its standard input reaches end of
+Listens on 127.0.0.1 on a port the system picks (or on --port), serves one folder with full
+rights to the anonymous account and to any NAME:PASSWORD accounts given, and prints the port on
+its first line of standard output once it accepts connections. It exits when its standard input reaches end of
 file, so it never outlives the test that started it.
 """
 import argparse
@@ -53,6 +53,7 @@ def main():
     parser.add_argument("--reply-delay", type=float, default=0.0,
                         help="seconds to hold back every reply after the greeting")
     parser.add_argument("--log", help="file to which one line per received command is appended")
+    parser.add_argument("--port", type=int, default=0, help="port to listen on (0: the system picks)")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR)
@@ -88,7 +89,7 @@ def main():
     Handler.auth_failed_timeout = 0
     Handler.permit_foreign_addresses = False
 
-    server = FTPServer(("127.0.0.1", 0), Handler)
+    server = FTPServer(("127.0.0.1", args.port), Handler)
     print(server.socket.getsockname()[1], flush=True)
     threading.Thread(target=exit_when_parent_goes, daemon=True).start()
     server.serve_forever(handle_exit=True)

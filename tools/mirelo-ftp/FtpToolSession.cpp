@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace {
 
 // The last part of a path: "pub/a.bin" gives "a.bin".
@@ -106,32 +108,39 @@ bool FtpToolSession::Transfer(void (TCustomFtpCli::*request)(), const std::strin
     ftp_->SetLocalFileName(toStdout ? "" : local);
     ftp_->SetLocalStream(toStdout ? outFd_ : -1);
     bool existed = !toStdout && Exists(local);
-    if (options_.Progress) {
-        std::int64_t total = -1;
-        if (download) {
-            std::string ignored;
-            if (Request(&TCustomFtpCli::SizeStep, ignored))
-                total = ftp_->RemoteFileSize();
-        } else {
-            struct stat info {};
-            if (::stat(local.c_str(), &info) == 0)
-                total = info.st_size;
-        }
-        std::int64_t offset = 0;
-        if (request == &TCustomFtpCli::ResumeGetFile) {
-            struct stat info {};
-            if (::stat(local.c_str(), &info) == 0)
-                offset = info.st_size;
-        } else if (request == &TCustomFtpCli::ResumePutFile) {
-            offset = ftp_->RestartOffset();
-        }
-        progress_.Start(total, offset);
+    // The server's size of a download, asked first (a refusal is no failure): a transfer that
+    // ends in order but short of it is not complete. ASCII transfers change line ends, so their
+    // size is not compared.
+    std::int64_t remoteSize = -1;
+    if (download && !options_.Ascii) {
+        std::string ignored;
+        if (Request(&TCustomFtpCli::SizeStep, ignored))
+            remoteSize = ftp_->RemoteFileSize();
     }
-    std::int64_t offsetAtStart = ftp_->RestartOffset();
+    // Where the transfer starts in the file: the local size for resume-get (what REST will ask
+    // for), the caller's offset for resume-put, else 0.
+    std::int64_t offset = 0;
+    if (request == &TCustomFtpCli::ResumeGetFile)
+        offset = std::max<std::int64_t>(0, TFtpLocalFile::SizeOf(local));
+    else if (request == &TCustomFtpCli::ResumePutFile)
+        offset = ftp_->RestartOffset();
+    if (options_.Progress)
+        progress_.Start(download ? remoteSize : TFtpLocalFile::SizeOf(local), offset);
     bool ok = Request(request, failure);
     if (options_.Progress)
-        progress_.Finish(ftp_->TransferredBytes() + offsetAtStart);
+        progress_.Finish(ftp_->TransferredBytes() + offset);
     ftp_->SetLocalStream(-1);
+    if (ok && remoteSize >= 0) {
+        std::int64_t received = ftp_->TransferredBytes();
+        if (!toStdout) {
+            struct stat info {};
+            received = ::stat(local.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+        }
+        if (received != remoteSize) {
+            failure = "received " + std::to_string(received) + " of " + std::to_string(remoteSize) + " bytes";
+            return false;
+        }
+    }
     // A download that failed before any byte arrived leaves no empty file of ours behind; a
     // partial one stays, for resume-get.
     if (!ok && download && !toStdout && !existed) {
