@@ -1,6 +1,11 @@
 // The main window against pyftpdlib on loopback, offscreen, as a user would drive it.
 #include "app/uMireloDownloaderAsyncPrincipal.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -8,6 +13,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include "JanelaTeste.h"
@@ -323,6 +329,36 @@ TEST_F(Principal, ARefusedConnectionSaysSoAndAsksNothingOnExit)
     janela->close();
     EXPECT_EQ(servicos.Boxes.size(), 1u);
     EXPECT_FALSE(janela->isVisible());
+}
+
+// A server that accepts the connection and never greets: Cancelar gives up the log-on for good
+// (nothing connects behind the user's back later), with no message, and the window stays usable.
+TEST_F(Principal, CancelarGivesUpALogOnThatNeverGetsItsGreeting)
+{
+    const int mudo = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(mudo, 0);
+    sockaddr_in endereco{};
+    endereco.sin_family = AF_INET;
+    endereco.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(mudo, reinterpret_cast<sockaddr*>(&endereco), sizeof endereco), 0);
+    ASSERT_EQ(::listen(mudo, 4), 0);
+    socklen_t tamanho = sizeof endereco;
+    ::getsockname(mudo, reinterpret_cast<sockaddr*>(&endereco), &tamanho);
+    Abre(ntohs(endereco.sin_port));
+
+    bool mostrado = false;
+    // The user gives up while the dialog waits for the greeting.
+    QTimer::singleShot(0, conexao.get(), [&] {
+        mostrado = conexao->isVisible();
+        conexao->btnCancelar->click();
+    });
+    janela->FormShow();
+    EXPECT_TRUE(mostrado);
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+    EXPECT_FALSE(sessao->IsControlOpen());
+    EXPECT_EQ(sessao->ftpDownloader().EngineState(), fesReady);
+    EXPECT_TRUE(janela->treParent->isEnabled());
+    ::close(mudo);
 }
 
 TEST_F(Principal, AMissingCatalogueSaysSoAndLeavesTheTreeAsItWas)
