@@ -292,7 +292,8 @@ void TCustomFtpCli::RunSequencer() {
     } catch (const std::exception& e) {
         FailRequest(DescribeException(e));
     }
-    usageErrorRaised_ = usageErrorRaised_ || raisedBefore;
+    // Handled here: callers further out must not end the request a second time.
+    usageErrorRaised_ = raisedBefore;
 }
 
 void TCustomFtpCli::Sequencer() {

@@ -391,6 +391,24 @@ TEST_P(FtpTransferTranscript, DestroyingTheClientMidTransferIsClean) {
     EXPECT_EQ(PeerFailure(), "");
 }
 
+TEST_P(FtpTransferTranscript, RefusedStepInsideASequenceEndsItOnce) {
+    // No local name: REST has nothing to resume and passes at once, then RETR is refused from
+    // inside the sequence; the request must end with that refusal, reported once.
+    h.ftp->SetLocalFileName("");
+    std::vector<std::string> refused;
+    h.ftp->OnRequestError = [&](TObject*, std::string& text) { refused.push_back(text); };
+    LogOnScript().Expect("PASV").OpenPassive();
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 500);
+    EXPECT_EQ(refused, std::vector<std::string>{"LocalFileName empty"});
+    EXPECT_EQ(h.ftp->ErrorMessage(), "500 LocalFileName empty");
+    PumpPending(*h.loop);
+    EXPECT_EQ(h.done.size(), 2u);
+    EXPECT_EQ(h.ftp->EngineState(), fesReady);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
 TEST_P(FtpTransferTranscript, RestartNotTakenStartsTheFileAfresh) {
     dir.Write("f.bin", "abc");
     LogOnScript()
