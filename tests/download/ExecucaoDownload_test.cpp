@@ -349,6 +349,25 @@ TEST_P(ExecucaoDownload, FailedTransfersAreListedAndNoInstallIsOffered)
     EXPECT_EQ(Le(Destino("Regras.Ini")), "runtime.dll\r\nruntime.dll\r\nleitor.ttf\r\n");
 }
 
+// Without the support folder the server would hand out a namesake from the current directory.
+TEST_P(ExecucaoDownload, AMissingSupportFolderIsToldAndItsFilesCountAsFailed)
+{
+    fs::remove_all(site.Raiz() / "pub/mirelo/suporte");
+    // The directory the last rule file left current.
+    site.Escreve("pub/mirelo/regras/runtime.dll", "impostor");
+    Seleciona(1, 0);
+    const ResultadoExecucao resultado = Executa();
+    EXPECT_EQ(resultado.Fim, FimExecucao::ComFalhas);
+    EXPECT_NE(servicos.Texts().find("Não foi possível achar a pasta Suporte.\rEntre em contato "
+                                    "com o Orva."),
+              std::string::npos)
+        << servicos.Texts();
+    EXPECT_EQ(resultado.Falhas.size(), 3u);
+    EXPECT_EQ(site.ContaRetr("runtime.dll"), 0);
+    EXPECT_FALSE(fs::exists(Destino("runtime.dll")));
+    EXPECT_TRUE(janelas.Perguntas.empty());
+}
+
 TEST_P(ExecucaoDownload, WithoutAnInstallerSuccessIsToldAndNothingIsStarted)
 {
     Seleciona(1, 1);
