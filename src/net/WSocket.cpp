@@ -385,6 +385,16 @@ void TCustomWSocket::ResolveForConnect(const std::string& where, bool withLocalP
     }
 }
 
+void TCustomWSocket::SetRemoteResolved(std::uint32_t Address, std::uint16_t PortNumber)
+{
+    sin_.sin_family = AF_INET;
+    sin_.sin_addr.s_addr = Address;
+    sin_.sin_port = htons(PortNumber);
+    portNum_ = PortNumber;
+    addrResolved_ = true;
+    portResolved_ = true;
+}
+
 void TCustomWSocket::Connect()
 {
     if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "net/LineBuffer.h"
 #include "net/WSockbuf.h"
 #include "platform/EventLoop.h"
 #include "platform/NotificationObject.h"
@@ -242,6 +243,9 @@ protected:
     void ClearSendQueue();
     void ReceiveLoop(std::uint16_t Error);
     bool Destroying() const { return destroying_; }
+    // For a layer that connects somewhere else than Addr:Port (the SOCKS proxy): Connect uses this
+    // address (network order) and port (host order) instead of resolving Addr and Port.
+    void SetRemoteResolved(std::uint32_t Address, std::uint16_t PortNumber);
 
     platform::NotificationObject& Notification() { return *notification_; }
 
@@ -312,8 +316,11 @@ private:
 
 // --- The layers between the core and TWSocket ---------------------------------------------------
 
-// The SOCKS 4/4A/5 client layer. Its settings are kept; connecting through the proxy comes with
-// the SOCKS task, until then every connection goes direct.
+// The SOCKS 4/4A/5 client layer. With SocksServer set, Connect goes to the proxy and runs the
+// negotiation there; OnSessionConnected fires once the proxy has connected Addr:Port (or the
+// negotiation failed), so the owner sees the destination as if it were reached directly. Every
+// close clears SocksServer and SocksPort and sets SocksLevel back to "5": set them again before
+// each Connect that is to go through the proxy.
 class TCustomSocksWSocket : public TCustomWSocket {
 public:
     explicit TCustomSocksWSocket(platform::EventLoop& loop);
@@ -322,6 +329,7 @@ public:
     virtual void SetSocksServer(const std::string& value);
     const std::string& SocksPort() const { return socksPort_; }
     virtual void SetSocksPort(const std::string& value);
+    // "4", "4A" or "5".
     const std::string& SocksLevel() const { return socksLevel_; }
     void SetSocksLevel(const std::string& value);
     const std::string& SocksUsercode() const { return socksUsercode_; }
@@ -330,6 +338,14 @@ public:
     void SetSocksPassword(const std::string& value) { socksPassword_ = value; }
     TSocksAuthentication SocksAuthentication() const { return socksAuthentication_; }
     void SetSocksAuthentication(TSocksAuthentication value) { socksAuthentication_ = value; }
+    // The proxy's own end of the connection to the destination, from the last SOCKS 5 reply.
+    const std::string& SocksBoundAddr() const { return boundAddr_; }
+    const std::string& SocksBoundPort() const { return boundPort_; }
+
+    void Connect() override;
+    void Listen() override;
+    // Bytes that came with the SOCKS 5 reply and are not yet read, else the base count.
+    int RcvdCount() override;
 
     TSocksErrorEvent OnSocksError;
     TSessionConnected OnSocksConnected;
@@ -337,8 +353,37 @@ public:
 
 protected:
     void ResetToDefaults() override;
+    int RawReceive(void* Buffer, int BufferSize) override;
+    bool TriggerDataAvailable(std::uint16_t Error) override;
+    void TriggerSessionConnected(std::uint16_t Error) override;
+    void TriggerSessionClosed(std::uint16_t Error) override;
+    virtual void TriggerSocksConnected(std::uint16_t Error);
+    virtual void TriggerSocksError(int Error, const std::string& Msg);
+    virtual void TriggerSocksAuthState(TSocksAuthState AuthState);
+    // From Connect through a proxy until the proxy has connected the destination or failed.
+    bool SocksNegotiating() const { return socksPhase_ != kSocksIdle; }
 
 private:
+    enum TSocksPhase : std::uint8_t {
+        kSocksIdle,             // no proxy, or the negotiation is over
+        kSocksAwaitingMethod,   // connecting to the proxy, then its SOCKS 5 method choice
+        kSocksAwaitingAuth,     // the RFC 1929 reply to the credentials
+        kSocksAwaitingConnect,  // the reply to the connect request
+    };
+
+    void SocksProxyReached(std::uint16_t Error);
+    void SocksSendConnectRequest();
+    void SocksSendCredentials();
+    // Reads what the proxy sent behind the reply bytes held, up to `limit` held in all; false
+    // when nothing came.
+    bool SocksReadReply(std::size_t limit);
+    void SocksHandleMethodReply();
+    void SocksHandleAuthReply();
+    void SocksHandleConnectReply();
+    void SocksSucceeded();
+    void FailSocks(int Error, const std::string& Msg);
+
+    std::uint8_t socksPhase_ = kSocksIdle;
     std::string socksServer_;
     std::string socksLevel_ = "5";
     std::string socksPort_;
@@ -347,16 +392,27 @@ private:
     std::string socksUsercode_;
     std::string socksPassword_;
     TSocksAuthentication socksAuthentication_ = socksNoAuthentication;
+    std::uint8_t requestedMethod_ = 0;
+    std::uint16_t destPort_ = 0;
+    std::string boundAddr_;
+    std::string boundPort_;
+    std::string socksReply_;
+    // Destination bytes that came in the same read as the SOCKS 5 reply; Receive gives them first.
+    std::string leftover_;
+    std::size_t leftoverPos_ = 0;
+    // A failure of this negotiation has been reported (OnSessionConnected fired with its error).
+    bool socksFailed_ = false;
 };
 
-// The line-mode layer. Its settings are kept; cutting lines comes with the line-mode task, until
-// then data passes through as received.
+// The line-mode layer. With LineMode on, received bytes are gathered and handed to the owner one
+// line (ended by LineEnd) at a time, each through its own OnDataAvailable, in which RcvdCount is
+// what is left of that line. LineEdit applies backspace and tab, LineEcho sends the bytes back.
 class TCustomLineWSocket : public TCustomSocksWSocket {
 public:
     explicit TCustomLineWSocket(platform::EventLoop& loop);
 
     bool LineMode() const { return lineMode_; }
-    virtual void SetLineMode(bool value) { lineMode_ = value; }
+    virtual void SetLineMode(bool value);
     const std::string& LineEnd() const { return lineEnd_; }
     void SetLineEnd(const std::string& value) { lineEnd_ = value; }
     bool LineEcho() const { return lineEcho_; }
@@ -364,17 +420,60 @@ public:
     bool LineEdit() const { return lineEdit_; }
     void SetLineEdit(bool value) { lineEdit_ = value; }
 
+    // In line mode, during a delivery: what is left of the line; 0 otherwise. Outside line mode,
+    // bytes still held from line mode come first, then the lower layers' count.
+    int RcvdCount() override;
+
+protected:
+    void HandleNotification(unsigned Msg, std::uintptr_t WParam, std::intptr_t LParam) override;
+    int RawReceive(void* Buffer, int BufferSize) override;
+    bool TriggerDataAvailable(std::uint16_t Error) override;
+    void TriggerSessionClosed(std::uint16_t Error) override;
+    // Edits the bytes received from `from` on; returns where the search for line ends must
+    // start again.
+    virtual std::size_t ApplyLineEditing(std::size_t from);
+    // Bytes received in line mode and not yet read by the owner.
+    std::size_t LineBufferCount() const { return lineBuffer_.Size(); }
+
 private:
+    bool Cutting() const { return lineMode_ && !lineEnd_.empty(); }
+    void ReceiveIntoLineBuffer();
+    void DeliverLines(std::size_t searchFrom);
+    void Redeliver();
+    void Echo(const std::string& bytes);
+
+    LineBuffer lineBuffer_;
     std::string lineEnd_ = "\r\n";
     bool lineMode_ = false;
     bool lineEcho_ = false;
     bool lineEdit_ = false;
+    // During a delivery: the bytes of the current line (terminator included) not yet read.
+    std::size_t linePending_ = 0;
+    bool delivering_ = false;
+    // Counts closed sessions, so a delivery notices that its handler closed the socket.
+    unsigned sessionSerial_ = 0;
 };
 
-// The synchronous-wait layer.
+// WaitForFlag's result when the wait ended without the flag: the time-out passed or the loop quit.
+constexpr int kWaitForFlagEnded = 12001;
+
+// The synchronous-wait layer: waits in the event loop until a flag that some event sets.
 class TCustomSyncWSocket : public TCustomLineWSocket {
 public:
     explicit TCustomSyncWSocket(platform::EventLoop& loop);
+
+    // Milliseconds a wait lasts at most; 0 waits without limit.
+    int SyncTimeout() const { return syncTimeout_; }
+    void SetSyncTimeout(int value) { syncTimeout_ = value; }
+
+    // Dispatches events until Flag is set: 0; kWaitForFlagEnded when the time-out passed or the
+    // loop quit first. Blocks in the loop between events; never spins.
+    virtual int WaitForFlag(bool& Flag);
+    // Clears Flag, runs Step (when given), then waits for Flag.
+    virtual int RunAndWait(bool& Flag, const std::function<void()>& Step);
+
+private:
+    int syncTimeout_ = 0;
 };
 
 // The socket the program creates.
