@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -142,8 +143,9 @@ bool FtpProxyServer::WaitForSession(const std::string& user, const std::string& 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::string line;
     for (;;) {
+        // With no time left, what the proxy has already logged is still read.
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !process_->ReadLine(line, static_cast<int>(left.count())))
+        if (!process_->ReadLine(line, std::max(0, static_cast<int>(left.count()))))
             return false;
         log_.push_back(line);
         if (line.find(wanted) != std::string::npos)
@@ -152,12 +154,17 @@ bool FtpProxyServer::WaitForSession(const std::string& user, const std::string& 
 }
 
 FixedPortFtpServer::FixedPortFtpServer(const std::string& root, std::uint16_t port,
-                                       const std::vector<std::pair<std::string, std::string>>& accounts) {
+                                       const std::vector<std::pair<std::string, std::string>>& accounts,
+                                       const std::string& logFile) {
     std::vector<std::string> argv{"/usr/bin/python3", TestSupportDir() + "ftp_server_on_port.py", std::to_string(port),
                                   "--root", root};
     for (const auto& [name, password] : accounts) {
         argv.push_back("--user");
         argv.push_back(name + ":" + password);
+    }
+    if (!logFile.empty()) {
+        argv.push_back("--log");
+        argv.push_back(logFile);
     }
     process_ = std::make_unique<ServerProcess>(argv);
     // The server prints its port once it listens.

@@ -36,7 +36,7 @@ public:
     std::uint16_t Port() const { return port_; }
 
     // Waits until the proxy has logged a session for `user` going to `destination` ("host:port"),
-    // or `timeoutMs` went by; returns whether it did.
+    // or `timeoutMs` went by; returns whether it did. With 0 it looks only at what is logged.
     bool WaitForSession(const std::string& user, const std::string& destination, int timeoutMs);
 
 private:
@@ -49,11 +49,13 @@ private:
 
 // pyftpdlib (tests/support/ftp_server.py) on a fixed port of 127.0.0.1, as the target behind
 // ftp-proxy, which always connects to port 21: the anonymous account and the given accounts with
-// full rights on `root`. Throws std::runtime_error when it cannot start (the port is taken).
+// full rights on `root`; with `logFile`, one line per command received is appended to it.
+// Throws std::runtime_error when it cannot start (the port is taken).
 class FixedPortFtpServer {
 public:
     FixedPortFtpServer(const std::string& root, std::uint16_t port,
-                       const std::vector<std::pair<std::string, std::string>>& accounts = {});
+                       const std::vector<std::pair<std::string, std::string>>& accounts = {},
+                       const std::string& logFile = "");
     ~FixedPortFtpServer();
     FixedPortFtpServer(const FixedPortFtpServer&) = delete;
     FixedPortFtpServer& operator=(const FixedPortFtpServer&) = delete;
