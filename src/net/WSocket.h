@@ -353,6 +353,7 @@ public:
 
 protected:
     void ResetToDefaults() override;
+    void InternalClose(bool bShut, std::uint16_t Error) override;
     int RawReceive(void* Buffer, int BufferSize) override;
     bool TriggerDataAvailable(std::uint16_t Error) override;
     void TriggerSessionConnected(std::uint16_t Error) override;

@@ -138,6 +138,15 @@ void TCustomSocksWSocket::Connect()
     TCustomWSocket::Connect();
 }
 
+void TCustomSocksWSocket::InternalClose(bool bShut, std::uint16_t Error)
+{
+    // A close made here during the negotiation (by the owner, or after a failure already told)
+    // is no failure of the proxy to report.
+    if (socksPhase_ != kSocksIdle)
+        socksFailed_ = true;
+    TCustomWSocket::InternalClose(bShut, Error);
+}
+
 void TCustomSocksWSocket::Listen()
 {
     if (socksServerAssigned_) {

@@ -362,6 +362,15 @@ TEST_P(SocksSocket, ProxyThatClosesWithoutAReplyFailsTheConnection)
                                                  "connected 10054", "closed 10054"}));
 }
 
+TEST_P(SocksSocket, OwnerClosingDuringTheNegotiationIsNoProxyFailure)
+{
+    loopback::Connection peer = ConnectThroughProxy("5");
+    peer.Read(3);
+    socket_->Close();
+    EXPECT_EQ(events_, (std::vector<std::string>{"socks-connected 0", "closed 0"}));
+    EXPECT_TRUE(peer.SeesClose());
+}
+
 TEST_P(SocksSocket, UnreachableProxyReportsThePlatformError)
 {
     socket_->SetAddr("dest.example");
