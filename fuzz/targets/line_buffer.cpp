@@ -1,7 +1,8 @@
 // Line mode's buffer: received bytes, optionally edited (backspace, tab), cut into lines at the
 // line end. The first input byte picks the line end and whether editing is on, the second how
 // many receive sizes follow, then come those sizes and the stream. The stream is fed in those
-// receives and again in one: the lines that come out must not depend on how it was cut.
+// receives, the rest of it in receives of the last size given (a peer that trickles its bytes),
+// and again in one receive: the lines that come out must not depend on how it was cut.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -71,9 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Delivery pieces;
     LineBuffer cutBuffer;
     std::size_t pos = 0;
+    const std::size_t trickle = cuts > 0 && cutSizes[cuts - 1] > 0 ? cutSizes[cuts - 1] : stream.size();
     for (std::size_t i = 0; pos < stream.size(); ++i) {
-        const std::size_t length =
-            i < cuts ? std::min<std::size_t>(cutSizes[i], stream.size() - pos) : stream.size() - pos;
+        const std::size_t length = std::min<std::size_t>(i < cuts ? cutSizes[i] : trickle, stream.size() - pos);
         Receive(cutBuffer, stream.substr(pos, length), lineEnd, edit, pieces);
         pos += length;
     }

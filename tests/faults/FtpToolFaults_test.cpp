@@ -48,7 +48,9 @@ protected:
         ProgramResult result = RunProgram(argv, sandbox.Pasta, {{"LC_ALL", "C.UTF-8"}}, std::chrono::seconds(60));
         EXPECT_TRUE(result.Finished) << "mirelo-ftp was still running after 60 s";
         EXPECT_EQ(result.Signal, 0) << "mirelo-ftp died of signal " << result.Signal;
-        EXPECT_LT(result.MaxRssKb, kMemoryLimitKb);
+        if (MemoryChecked()) {
+            EXPECT_LT(result.MaxRssKb, kMemoryLimitKb);
+        }
         runs.push_back(result);
         return result;
     }

@@ -105,7 +105,7 @@ TEST_P(CorpusReplay, LargeInputsPass) {
         repeat("|"),
         repeat("\n"),
         repeat("\b"),
-        "\x80" + repeat("x\b\t"),
+        std::string("\x80\x00", 2) + repeat("x\b\t"),
         repeat("227 (1,2,3,4,5,6)\r\n"),
         repeat("[Formulario 1]\nnome=x\n"),
         repeat("[componente 1]\ninstalacao=a.exe|99999999|/d/\n"),

@@ -2,6 +2,9 @@
 // working folder of the test's choosing, with variables added to the environment, its standard
 // output and error captured, its run bounded in time (killed with everything it started when the
 // limit passes, which the result reports as a hang) and its peak memory measured. One thread.
+//
+// Under valgrind (MIRELO_UNDER_VALGRIND set, as scripts/valgrind-subset does) the memory measured
+// is valgrind's own: MemoryChecked() then says not to judge it.
 #pragma once
 
 #include <chrono>
@@ -15,8 +18,10 @@ struct ProgramResult {
     int Signal = 0;         // the signal that ended it, 0 when it exited
     std::string Out;
     std::string Err;
-    long MaxRssKb = 0;  // peak resident memory
+    long MaxRssKb = 0;  // peak resident memory, sampled every 20 ms while it ran
 };
+
+bool MemoryChecked();
 
 // `argv[0]` is the program's path. `environment` adds to (or replaces in) the test's own.
 ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& workDir,
