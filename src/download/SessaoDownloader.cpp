@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <random>
 
@@ -231,8 +232,14 @@ bool TSessaoDownloader::Inicia(void (TFtpClient::*pedido)())
     try {
         (Ftp.get()->*pedido)();
         return true;
-    } catch (const FtpException& erro) {
-        Servicos_.ShowMessage("Atenção.", erro.what(), platform::UserServices::Icon::Error);
+    } catch (const FtpException&) {
+        // The client refuses a request only when the control connection has gone or another
+        // request still runs; the user is told which in words of the program, not the client's.
+        Servicos_.ShowMessage("Atenção.",
+                              Ftp->IsControlOpen()
+                                  ? "O Downloader ainda está atendendo outro pedido ao FTP."
+                                  : "A Conexão caiu por Time-out",
+                              platform::UserServices::Icon::Error);
         return false;
     }
 }
@@ -346,7 +353,13 @@ bool TSessaoDownloader::Busca(const std::string& diretorio, const std::string& a
     }
     if (!Inicia(&TFtpClient::GetFile) || !FtpPronto())
         return false;
-    if (UltimoErro != 0) {
+    // A data connection that closes in order after part of the file still ends with 226, so
+    // only the copy's length tells a whole catalogue from a cut one; a cut copy is removed so
+    // that no later reading can take it for the catalogue.
+    std::error_code semErro;
+    const auto tamanho = std::filesystem::file_size(arquivo, semErro);
+    if (UltimoErro != 0 || semErro || tamanho != static_cast<std::uintmax_t>(Ftp->RemoteFileSize())) {
+        std::filesystem::remove(arquivo, semErro);
         if (avisa)
             MostraErroConfiguracao();
         return false;
