@@ -9,8 +9,9 @@ constexpr char kBackspace = 8;
 constexpr char kTab = 9;
 constexpr std::size_t kTabWidth = 8;
 
-bool EndsWith(const std::string& text, std::string_view tail) {
-    return !tail.empty() && text.size() >= tail.size() &&
+// Whether the bytes from `from` on end with `tail`.
+bool EndsWith(const std::string& text, std::size_t from, std::string_view tail) {
+    return !tail.empty() && text.size() - from >= tail.size() &&
            std::string_view(text).substr(text.size() - tail.size()) == tail;
 }
 
@@ -30,20 +31,28 @@ std::size_t LineBuffer::Take(void* dest, std::size_t length) {
 
 void LineBuffer::Drop(std::size_t count) {
     start_ += std::min(count, Size());
+    // Nothing taken can be erased any more.
+    lineStart_ = std::max(lineStart_, start_);
+    scanned_ = std::max(scanned_, start_);
     Compact();
 }
 
 void LineBuffer::Release() {
     std::string().swap(bytes_);
     start_ = 0;
+    lineStart_ = 0;
+    scanned_ = 0;
+    scannedLineEnd_.clear();
 }
 
 void LineBuffer::Compact() {
     if (start_ == bytes_.size()) {
         bytes_.clear();
-        start_ = 0;
+        start_ = lineStart_ = scanned_ = 0;
     } else if (start_ > 4096 && start_ > bytes_.size() / 2) {
         bytes_.erase(0, start_);
+        lineStart_ -= start_;
+        scanned_ -= start_;
         start_ = 0;
     }
 }
@@ -54,53 +63,67 @@ std::size_t LineBuffer::FindLineEnd(std::string_view lineEnd, std::size_t from) 
     return View().find(lineEnd, from);
 }
 
+void LineBuffer::FindLineStart(std::string_view lineEnd) {
+    if (lineEnd != scannedLineEnd_) {
+        scannedLineEnd_.assign(lineEnd);
+        lineStart_ = scanned_ = start_;
+    }
+    if (lineEnd.empty()) {
+        scanned_ = bytes_.size();
+        return;
+    }
+    // An ending may straddle the bytes looked at before and the new ones.
+    std::size_t from = scanned_ - std::min(scanned_ - lineStart_, lineEnd.size() - 1);
+    for (std::size_t end = bytes_.find(lineEnd, from); end != std::string::npos; end = bytes_.find(lineEnd, end + 1))
+        lineStart_ = end + lineEnd.size();
+    scanned_ = bytes_.size();
+}
+
 LineBuffer::EditResult LineBuffer::Edit(std::size_t from, std::string_view lineEnd, bool echo) {
     EditResult result;
-    std::string_view held = View();
-    from = std::min(from, held.size());
-    std::string_view fresh = held.substr(from);
-    std::size_t firstSpecial = fresh.find_first_of(std::string_view("\b\t", 2));
+    from = std::min(from, Size());
+    std::size_t freshAt = start_ + from;
+    std::size_t firstSpecial = std::string_view(bytes_).substr(freshAt).find_first_of(std::string_view("\b\t", 2));
     if (firstSpecial == std::string_view::npos) {
         if (echo)
-            result.Echo.assign(fresh);
+            result.Echo.assign(bytes_, freshAt);
         return result;
     }
 
-    // The edited text is only built once there is something to edit.
-    std::string edited(held.substr(0, from + firstSpecial));
+    // Only the new bytes from the first backspace or tab on are taken out and written back.
+    std::size_t editAt = freshAt + firstSpecial;
+    std::string rest = bytes_.substr(editAt);
     if (echo)
-        result.Echo.assign(fresh.substr(0, firstSpecial));
-    std::size_t lineStart = 0;
-    if (!lineEnd.empty()) {
-        std::size_t lastEnd = std::string_view(edited).rfind(lineEnd);
-        if (lastEnd != std::string_view::npos)
-            lineStart = lastEnd + lineEnd.size();
-    }
-    result.FirstChanged = edited.size();
+        result.Echo.assign(bytes_, freshAt, firstSpecial);
+    bytes_.resize(editAt);
+    scanned_ = std::min(scanned_, bytes_.size());
+    lineStart_ = std::min(lineStart_, scanned_);
+    FindLineStart(lineEnd);
+    std::size_t firstChanged = bytes_.size();
 
-    for (char byte : fresh.substr(firstSpecial)) {
+    for (char byte : rest) {
         if (byte == kBackspace) {
-            if (edited.size() > lineStart) {
-                edited.pop_back();
-                result.FirstChanged = std::min(result.FirstChanged, edited.size());
+            if (bytes_.size() > lineStart_) {
+                bytes_.pop_back();
+                firstChanged = std::min(firstChanged, bytes_.size());
                 if (echo)
                     result.Echo += "\b \b";
             }
         } else if (byte == kTab) {
             do {
-                edited.push_back(' ');
+                bytes_.push_back(' ');
                 if (echo)
                     result.Echo.push_back(' ');
-            } while ((edited.size() - lineStart) % kTabWidth != 0);
+            } while ((bytes_.size() - lineStart_) % kTabWidth != 0);
         } else {
-            edited.push_back(byte);
+            bytes_.push_back(byte);
             if (echo)
                 result.Echo.push_back(byte);
-            if (EndsWith(edited, lineEnd))
-                lineStart = edited.size();
+            if (EndsWith(bytes_, start_, lineEnd))
+                lineStart_ = bytes_.size();
         }
     }
-    bytes_ = std::move(edited);
-    start_ = 0;
+    scanned_ = bytes_.size();
+    result.FirstChanged = firstChanged - start_;
     return result;
 }

@@ -42,13 +42,22 @@ public:
     // byte before it, but never one of a line already ended by `lineEnd`: what is erased does
     // not depend on how the network cut the bytes into receives. A tab (9) becomes spaces up to
     // the next column that is a multiple of 8, counted from the start of its line; at least one.
+    // Edits in place: a receive costs its own length, however long the unfinished line is.
     EditResult Edit(std::size_t from, std::string_view lineEnd, bool echo);
 
 private:
     // Bytes before start_ have been taken; they are dropped once they outweigh the rest, so
     // taking a line costs no move of everything behind it.
     void Compact();
+    // Brings lineStart_ up to date for the bytes up to the end of bytes_, looking only at those
+    // not looked at before (all of them again when the line end has changed).
+    void FindLineStart(std::string_view lineEnd);
 
     std::string bytes_;
     std::size_t start_ = 0;
+    // Where the unfinished line begins, in bytes_, as far as scanned_ has been looked at for
+    // endings of scannedLineEnd_. Kept between edits so that a long line is not searched again.
+    std::size_t lineStart_ = 0;
+    std::size_t scanned_ = 0;
+    std::string scannedLineEnd_;
 };

@@ -142,6 +142,24 @@ TEST(LineBufferEdit, EditsOnlyTheNewBytesAfterTakenOnes) {
     EXPECT_EQ(buffer.View(), "az\r\n");
 }
 
+TEST(LineBufferEdit, TheUnfinishedLineIsFoundAgainAfterTakesAndALineEndChange)
+{
+    LineBuffer buffer;
+    // Many lines taken, so the storage in front is given back, then a backspace at the front of
+    // the unfinished line erases nothing.
+    std::string lines;
+    for (int i = 0; i < 500; ++i)
+        lines += "line number " + std::to_string(i) + "\r\n";
+    Receive(buffer, lines + "x");
+    buffer.Drop(lines.size());
+    Receive(buffer, "\b\b\by");
+    EXPECT_EQ(buffer.View(), "y");
+    // A new line end makes an earlier byte a line end: the line start is found again.
+    Receive(buffer, "\nab", false, "\n");
+    Receive(buffer, "\b\b\bz", false, "\n");
+    EXPECT_EQ(buffer.View(), "y\nz");
+}
+
 TEST(LineBufferRelease, EmptiesTheBuffer) {
     LineBuffer buffer;
     buffer.Append("abc", 3);
