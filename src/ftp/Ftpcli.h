@@ -149,14 +149,15 @@ public:
     void SetConnectionType(TFtpConnectionType value);
     const std::string& ProxyServer() const { return proxyServer_; }
     void SetProxyServer(const std::string& value) { proxyServer_ = value; }
-    // Not stored here: forwarded to both sockets, read back from the control socket.
-    const std::string& SocksServer() const { return controlSocket_->SocksServer(); }
+    // Kept here as well as written into both sockets: a socket forgets its SOCKS server and port
+    // at every close, so they are written again before each connection a socket makes.
+    const std::string& SocksServer() const { return socksServer_; }
     void SetSocksServer(const std::string& value);
-    const std::string& SocksPort() const { return controlSocket_->SocksPort(); }
+    const std::string& SocksPort() const { return socksPort_; }
     void SetSocksPort(const std::string& value);
-    const std::string& SocksUserCode() const { return controlSocket_->SocksUsercode(); }
+    const std::string& SocksUserCode() const { return socksUserCode_; }
     void SetSocksUserCode(const std::string& value);
-    const std::string& SocksPassword() const { return controlSocket_->SocksPassword(); }
+    const std::string& SocksPassword() const { return socksPassword_; }
     void SetSocksPassword(const std::string& value);
     bool PassiveMode() const { return passiveMode_; }
     // Stored as given with ftpDirect; every other connection type forces True.
@@ -330,6 +331,9 @@ private:
     void RetrieveStep(TFtpRequest request, StepBit step, const char* command);
     void StoreStep(bool append);
     bool PreparePassiveConnect(std::string& failure);
+    // Writes the connection type's SOCKS settings into a closed socket that is about to connect
+    // or listen: the proxy for the SOCKS types, no proxy for the others.
+    void ApplySocksSettings(TWSocket& socket);
     bool OpenRetrieveFile();
     void RetrieveAccept(std::uint16_t error);
     void RetrieveConnected(std::uint16_t error);
@@ -372,6 +376,12 @@ private:
     TFtpOptions options_{ftpAcceptLF};
     std::uint8_t connectionType_ = ftpDirect;
     std::string proxyServer_;
+    std::string socksServer_;
+    std::string socksPort_;
+    std::string socksUserCode_;
+    std::string socksPassword_;
+    // The text of the last SOCKS failure of either socket, for the error message.
+    std::string socksError_;
     bool passiveMode_ = false;
     int localStream_ = -1;
 

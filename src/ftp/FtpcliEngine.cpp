@@ -36,6 +36,8 @@ TCustomFtpCli::TCustomFtpCli(platform::EventLoop& loop)
     controlSocket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t error) { ControlDataAvailable(error); };
     controlSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) { ControlSessionClosed(error); };
     controlSocket_->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t error) { ControlDnsLookupDone(error); };
+    for (TWSocket* socket : {controlSocket_.get(), dataSocket_.get()})
+        socket->OnSocksError = [this](TCustomWSocket*, int, const std::string& message) { socksError_ = message; };
 }
 
 TCustomFtpCli::~TCustomFtpCli() {
@@ -48,6 +50,7 @@ TCustomFtpCli::~TCustomFtpCli() {
         socket->OnDataSent = nullptr;
         socket->OnSessionClosed = nullptr;
         socket->OnDnsLookupDone = nullptr;
+        socket->OnSocksError = nullptr;
     }
     CloseLocalFile();
 }
@@ -109,23 +112,51 @@ void TCustomFtpCli::SetConnectionType(TFtpConnectionType value) {
 }
 
 void TCustomFtpCli::SetSocksServer(const std::string& value) {
-    controlSocket_->SetSocksServer(value);
-    dataSocket_->SetSocksServer(value);
+    socksServer_ = value;
+    // An open socket takes the value before its next connection.
+    for (TWSocket* socket : {controlSocket_.get(), dataSocket_.get()})
+        if (socket->State() == wsClosed)
+            socket->SetSocksServer(value);
 }
 
 void TCustomFtpCli::SetSocksPort(const std::string& value) {
-    controlSocket_->SetSocksPort(value);
-    dataSocket_->SetSocksPort(value);
+    socksPort_ = value;
+    for (TWSocket* socket : {controlSocket_.get(), dataSocket_.get()})
+        if (socket->State() == wsClosed)
+            socket->SetSocksPort(value);
 }
 
 void TCustomFtpCli::SetSocksUserCode(const std::string& value) {
+    socksUserCode_ = value;
     controlSocket_->SetSocksUsercode(value);
     dataSocket_->SetSocksUsercode(value);
 }
 
 void TCustomFtpCli::SetSocksPassword(const std::string& value) {
+    socksPassword_ = value;
     controlSocket_->SetSocksPassword(value);
     dataSocket_->SetSocksPassword(value);
+}
+
+void TCustomFtpCli::ApplySocksSettings(TWSocket& socket) {
+    socksError_.clear();
+    const char* level = nullptr;
+    switch (ConnectionType()) {
+    case ftpSocks4: level = "4"; break;
+    case ftpSocks4A: level = "4A"; break;
+    case ftpSocks5: level = "5"; break;
+    default: break;
+    }
+    socket.SetSocksServer(level ? socksServer_ : std::string());
+    socket.SetSocksPort(level ? socksPort_ : std::string());
+    socket.SetSocksUsercode(socksUserCode_);
+    socket.SetSocksPassword(socksPassword_);
+    if (!level)
+        return;
+    socket.SetSocksLevel(level);
+    // Offering only user-code authentication without a user code would be refused by a proxy that
+    // wants none.
+    socket.SetSocksAuthentication(socksUserCode_.empty() ? socksNoAuthentication : socksAuthenticateUsercode);
 }
 
 void TCustomFtpCli::SetPassiveMode(bool value) { passiveMode_ = ConnectionType() == ftpDirect ? value : true; }
@@ -410,6 +441,7 @@ void TCustomFtpCli::ControlDnsLookupDone(std::uint16_t error) {
     resolvedHostAddr_ = controlSocket_->DnsResult();
     SetEngineState(fesAwaitingBanner);
     try {
+        ApplySocksSettings(*controlSocket_);
         controlSocket_->SetAddr(resolvedHostAddr_);
         controlSocket_->SetProto("tcp");
         controlSocket_->SetPort(port_);
@@ -424,7 +456,10 @@ void TCustomFtpCli::ControlSessionConnected(std::uint16_t error) {
         controlConnected_ = true;  // the greeting is still to come
         return;
     }
-    ConnectFailed(SocketErrorReply(error), error);
+    if (!socksError_.empty())
+        ConnectFailed("500 SOCKS error #" + std::to_string(error) + ": " + socksError_, error);
+    else
+        ConnectFailed(SocketErrorReply(error), error);
 }
 
 void TCustomFtpCli::ControlSessionClosed(std::uint16_t error) {

@@ -58,6 +58,7 @@ void TCustomFtpCli::DataPortStep() {
     dataSocket_->OnDataAvailable = nullptr;
     dataSocket_->OnDataSent = nullptr;
     CloseDataSocket();
+    ApplySocksSettings(*dataSocket_);
     dataSocket_->SetProto("tcp");
     dataSocket_->SetAddr("0.0.0.0");
     dataSocket_->SetPort("0");
@@ -96,6 +97,7 @@ bool TCustomFtpCli::PreparePassiveConnect(std::string& failure) {
         failure = "550 Malformed passive reply: \"" + pasvReply_ + "\"";
         return false;
     }
+    ApplySocksSettings(*dataSocket_);
     dataSocket_->SetPort(std::to_string(pasv.Port));
     dataSocket_->SetAddr(controlSocket_->Addr());
     return true;
@@ -202,6 +204,8 @@ void TCustomFtpCli::RetrieveConnected(std::uint16_t error) {
     // 425, often only after its own wait). Ending the step now would leave that answer to be
     // read as the reply to the next command; the failure is kept and the answer ends the step.
     std::string failure = "Unable to establish data connection, error #" + std::to_string(error);
+    if (!socksError_.empty())
+        failure += " (SOCKS: " + socksError_ + ")";
     lastReply_ = failure;
     NoteError();
     Display("! " + failure);
@@ -215,6 +219,8 @@ void TCustomFtpCli::RetrieveConnected(std::uint16_t error) {
 // A store sends its command only once the data connection is up, so a failed connect ends it.
 void TCustomFtpCli::DataLinkFailed(std::uint16_t error) {
     lastReply_ = "Unable to establish data connection, error #" + std::to_string(error);
+    if (!socksError_.empty())
+        lastReply_ += " (SOCKS: " + socksError_ + ")";
     replyCode_ = 550;
     NoteError();
     CloseDataSocket();

@@ -28,9 +28,11 @@ protected:
         if (!EnterPrivateNetwork(reason))
             GTEST_SKIP() << reason;
         EscreveSite(site.Path(), "/pub/mirelo");
-        servidor = std::make_unique<FixedPortFtpServer>(site.Path(), 21,
-                                                         std::vector<std::pair<std::string, std::string>>{},
-                                                         trabalho / "servidor.log");
+        PyFtpdServer::Options opcoes;
+        opcoes.Root = site.Path();
+        opcoes.Port = 21;
+        opcoes.LogFile = trabalho / "servidor.log";
+        servidor = std::make_unique<PyFtpdServer>(opcoes);
         proxyFtp = std::make_unique<FtpProxyServer>("127.0.0.2", 21);
     }
 
@@ -42,7 +44,7 @@ protected:
         return vezes;
     }
 
-    std::unique_ptr<FixedPortFtpServer> servidor;
+    std::unique_ptr<PyFtpdServer> servidor;
     std::unique_ptr<FtpProxyServer> proxyFtp;
 };
 

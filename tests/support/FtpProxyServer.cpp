@@ -152,28 +152,3 @@ bool FtpProxyServer::WaitForSession(const std::string& user, const std::string& 
             return true;
     }
 }
-
-FixedPortFtpServer::FixedPortFtpServer(const std::string& root, std::uint16_t port,
-                                       const std::vector<std::pair<std::string, std::string>>& accounts,
-                                       const std::string& logFile) {
-    std::vector<std::string> argv{"/usr/bin/python3", TestSupportDir() + "ftp_server_on_port.py", std::to_string(port),
-                                  "--root", root};
-    for (const auto& [name, password] : accounts) {
-        argv.push_back("--user");
-        argv.push_back(name + ":" + password);
-    }
-    if (!logFile.empty()) {
-        argv.push_back("--log");
-        argv.push_back(logFile);
-    }
-    process_ = std::make_unique<ServerProcess>(argv);
-    // The server prints its port once it listens.
-    std::string line;
-    if (!process_->ReadLine(line, 20000)) {
-        std::string errors;
-        process_->WaitForExit(2000, errors);
-        throw std::runtime_error("pyftpdlib did not start on port " + std::to_string(port) + ": " + errors);
-    }
-}
-
-FixedPortFtpServer::~FixedPortFtpServer() = default;

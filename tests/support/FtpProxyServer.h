@@ -3,14 +3,13 @@
 // its own configuration on the address and port given, and is killed with its children when the
 // object goes. Since the proxy always goes to port 21, its target server must listen on
 // 127.0.0.1:21; EnterPrivateNetwork gives a test a loopback network of its own for that, so no
-// other test or service contends for the port. Needs root: check CanRun first and skip with its
-// reason otherwise. Use from one thread.
+// other test or service contends for the port (PyFtpdServer::Options::Port puts the target there).
+// Needs root: check CanRun first and skip with its reason otherwise. Use from one thread.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 class ServerProcess;
@@ -45,23 +44,6 @@ private:
     std::string address_;
     std::uint16_t port_ = 0;
     std::vector<std::string> log_;
-};
-
-// pyftpdlib (tests/support/ftp_server.py) on a fixed port of 127.0.0.1, as the target behind
-// ftp-proxy, which always connects to port 21: the anonymous account and the given accounts with
-// full rights on `root`; with `logFile`, one line per command received is appended to it.
-// Throws std::runtime_error when it cannot start (the port is taken).
-class FixedPortFtpServer {
-public:
-    FixedPortFtpServer(const std::string& root, std::uint16_t port,
-                       const std::vector<std::pair<std::string, std::string>>& accounts = {},
-                       const std::string& logFile = "");
-    ~FixedPortFtpServer();
-    FixedPortFtpServer(const FixedPortFtpServer&) = delete;
-    FixedPortFtpServer& operator=(const FixedPortFtpServer&) = delete;
-
-private:
-    std::unique_ptr<ServerProcess> process_;
 };
 
 // True when a TCP connection to address:port succeeds within `timeoutMs`.

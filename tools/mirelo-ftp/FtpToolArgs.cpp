@@ -55,6 +55,16 @@ bool ParseTimeout(const std::string& text, int& seconds) {
     return true;
 }
 
+// "HOST:PORT" with a non-empty host and a port from 1 to 65535.
+bool ParseHostPort(const std::string& text, std::string& host, std::string& port) {
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    return ParsePort(port);
+}
+
 }  // namespace
 
 bool SplitFtpToolCommand(const std::string& text, FtpToolCommand& command, std::string& error) {
@@ -107,6 +117,8 @@ bool SplitFtpToolCommand(const std::string& text, FtpToolCommand& command, std::
 
 std::string ParseFtpToolArgs(const std::vector<std::string>& args, FtpToolOptions& options) {
     options = FtpToolOptions{};
+    int proxyOptions = 0;
+    bool socksPasswordGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -146,6 +158,23 @@ std::string ParseFtpToolArgs(const std::vector<std::string>& args, FtpToolOption
             std::string seconds;
             if (!takeValue(seconds) || !ParseTimeout(seconds, options.TimeoutSeconds))
                 return "--timeout needs a number of seconds (0: no limit)";
+        } else if (arg == "--proxy") {
+            if (!takeValue(options.ProxyServer) || options.ProxyServer.empty())
+                return "--proxy needs the proxy's host";
+            ++proxyOptions;
+        } else if (arg == "--socks4" || arg == "--socks4a" || arg == "--socks5") {
+            std::string hostPort;
+            if (!takeValue(hostPort) || !ParseHostPort(hostPort, options.SocksServer, options.SocksPort))
+                return arg + " needs HOST:PORT, with a port from 1 to 65535";
+            options.SocksLevel = arg == "--socks4" ? "4" : arg == "--socks4a" ? "4A" : "5";
+            ++proxyOptions;
+        } else if (arg == "--socks-user") {
+            if (!takeValue(options.SocksUser) || options.SocksUser.empty())
+                return "--socks-user needs a name";
+        } else if (arg == "--socks-password") {
+            if (!takeValue(options.SocksPassword))
+                return "--socks-password needs a text";
+            socksPasswordGiven = true;
         } else if (bool* flag = arg == "--active"     ? &options.Active
                                 : arg == "--ascii"    ? &options.Ascii
                                 : arg == "--trace"    ? &options.Trace
@@ -176,6 +205,14 @@ std::string ParseFtpToolArgs(const std::vector<std::string>& args, FtpToolOption
             return "only one HOST may be given (also \"" + arg + "\")";
         }
     }
+    if (proxyOptions > 1)
+        return "only one of --proxy, --socks4, --socks4a and --socks5 may be given";
+    if ((!options.SocksUser.empty() || socksPasswordGiven) && options.SocksLevel.empty())
+        return "--socks-user and --socks-password need --socks4, --socks4a or --socks5";
+    if (socksPasswordGiven && options.SocksUser.empty())
+        return "--socks-password needs --socks-user";
+    if (options.Active && proxyOptions > 0)
+        return "--active cannot be used with a proxy: data connections through it are always passive";
     if (options.Host.empty())
         return "no HOST given";
     if (options.Commands.empty())
@@ -185,7 +222,9 @@ std::string ParseFtpToolArgs(const std::vector<std::string>& args, FtpToolOption
 
 std::string FtpToolUsage() {
     return "usage: mirelo-ftp [--port PORT] [--user NAME] [--password TEXT] [--active] [--ascii]\n"
-           "                  [--timeout SECONDS] [--trace] [--progress] HOST -e COMMAND [-e COMMAND]...\n"
+           "                  [--timeout SECONDS] [--trace] [--progress]\n"
+           "                  [--proxy PROXY | --socks4 HOST:PORT | --socks4a HOST:PORT | --socks5 HOST:PORT]\n"
+           "                  [--socks-user NAME] [--socks-password TEXT] HOST -e COMMAND [-e COMMAND]...\n"
            "\n"
            "Logs on to HOST (anonymous unless --user is given), runs the commands in order, and\n"
            "ends the session with QUIT. Transfers are binary and passive unless --ascii or\n"
@@ -205,5 +244,13 @@ std::string FtpToolUsage() {
            "  --timeout SECONDS  give up on a reply or a stalled transfer after this long\n"
            "                     (default 60; 0 waits without limit)\n"
            "  --trace            show the commands and replies on standard error\n"
-           "  --progress         show a progress bar on standard error\n";
+           "  --progress         show a progress bar on standard error\n"
+           "  --proxy PROXY      connect to the FTP proxy PROXY (on PORT) and name the server\n"
+           "                     to it in the user name, as NAME@HOST\n"
+           "  --socks4 HOST:PORT, --socks4a HOST:PORT, --socks5 HOST:PORT\n"
+           "                     reach HOST through a SOCKS server of that level; the control and\n"
+           "                     every data connection go through it\n"
+           "  --socks-user NAME, --socks-password TEXT\n"
+           "                     the SOCKS user code and password (SOCKS 5: user name and\n"
+           "                     password authentication; SOCKS 4: the user id)\n";
 }

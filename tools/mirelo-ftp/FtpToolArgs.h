@@ -23,6 +23,14 @@ struct FtpToolOptions {
     bool Trace = false;
     bool Progress = false;
     bool Help = false;
+    // --proxy HOST: an FTP proxy that is told the target as "user@HOST" in the user name.
+    std::string ProxyServer;
+    // --socks4, --socks4a or --socks5 HOST:PORT: "4", "4A" or "5", empty for none.
+    std::string SocksLevel;
+    std::string SocksServer;
+    std::string SocksPort;
+    std::string SocksUser;
+    std::string SocksPassword;
     std::vector<FtpToolCommand> Commands;
 };
 

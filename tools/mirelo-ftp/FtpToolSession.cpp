@@ -26,6 +26,16 @@ FtpToolSession::FtpToolSession(const FtpToolOptions& options, platform::EventLoo
     ftp_->SetPort(options_.Port);
     ftp_->SetUserName(options_.User);
     ftp_->SetPassWord(options_.Password);
+    if (!options_.ProxyServer.empty()) {
+        ftp_->SetConnectionType(ftpProxy);
+        ftp_->SetProxyServer(options_.ProxyServer);
+    } else if (!options_.SocksLevel.empty()) {
+        ftp_->SetConnectionType(options_.SocksLevel == "4" ? ftpSocks4 : options_.SocksLevel == "4A" ? ftpSocks4A : ftpSocks5);
+        ftp_->SetSocksServer(options_.SocksServer);
+        ftp_->SetSocksPort(options_.SocksPort);
+        ftp_->SetSocksUserCode(options_.SocksUser);
+        ftp_->SetSocksPassword(options_.SocksPassword);
+    }
     ftp_->SetPassiveMode(!options_.Active);
     ftp_->SetTimeout(options_.TimeoutSeconds);
     if (options_.Trace) {
