@@ -44,7 +44,10 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
                          std::chrono::milliseconds limit) {
     int out[2];
     int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+    // Closed by the exec: until then the child is a copy of this process, whose memory is not
+    // the program's.
+    int execed[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 || ::pipe2(execed, O_CLOEXEC) != 0)
         throw std::runtime_error("RunProgram: pipe2 failed");
     std::vector<char*> args;
     for (const std::string& arg : argv)
@@ -71,6 +74,10 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
     ::setpgid(pid, pid);
     CloseFd(out[1]);
     CloseFd(err[1]);
+    CloseFd(execed[1]);
+    pollfd started{execed[0], POLLIN, 0};
+    ::poll(&started, 1, static_cast<int>(limit.count()));
+    CloseFd(execed[0]);
 
     ProgramResult result;
     const auto deadline = std::chrono::steady_clock::now() + limit;
