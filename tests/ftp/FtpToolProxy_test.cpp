@@ -3,12 +3,6 @@
 // compared with a direct fetch of the same file.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
@@ -18,6 +12,7 @@
 #include "FtpProxyServer.h"
 #include "FtpServers.h"
 #include "FtpToolArgs.h"
+#include "ProgramRun.h"
 #include "SocksRelay.h"
 #include "TempDir.h"
 
@@ -28,48 +23,12 @@ struct ToolRun {
     std::string Err;
 };
 
-// Runs the built program with `args` in `folder`, bounded to 60 s; standard output is dropped.
+// Runs the built program with `args` in `folder`, bounded to 60 s.
 ToolRun RunTool(const std::vector<std::string>& args, const std::string& folder) {
     std::vector<std::string> argv{MIRELO_FTP_TOOL};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> raw;
-    for (std::string& arg : argv)
-        raw.push_back(arg.data());
-    raw.push_back(nullptr);
-    int err[2];
-    if (::pipe2(err, O_CLOEXEC) != 0)
-        return {};
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int devNull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devNull, 1);
-        ::dup2(err[1], 2);
-        if (::chdir(folder.c_str()) != 0)
-            ::_exit(126);
-        ::execv(raw[0], raw.data());
-        ::_exit(127);
-    }
-    ::close(err[1]);
-    ToolRun run;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd fd{err[0], POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
-            ::kill(pid, SIGKILL);
-            break;
-        }
-        char buffer[4096];
-        ssize_t count = ::read(err[0], buffer, sizeof buffer);
-        if (count <= 0)
-            break;
-        run.Err.append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(err[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    ProgramResult result = RunProgram(argv, folder, {}, std::chrono::seconds(60));
+    return {result.Finished ? result.ExitStatus : -1, result.Err};
 }
 
 std::string Pattern(std::size_t size) {
