@@ -169,11 +169,14 @@ void TCustomLineWSocket::HandleNotification(unsigned Msg, std::uintptr_t WParam,
 void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error)
 {
     ++sessionSerial_;
+    // A close made inside a delivery (the owner closing from its own handler) hands out nothing
+    // more: the owner would be called again from within its own call.
+    bool insideDelivery = delivering_;
     delivering_ = false;
     linePending_ = 0;
     // The last bytes go out before the close is told: in line mode as one last line without its
     // terminator, outside line mode as what is left for the owner to read.
-    for (int pass = 0; pass < kMaxRedeliveryPasses && !lineBuffer_.Empty(); ++pass) {
+    for (int pass = 0; pass < kMaxRedeliveryPasses && !insideDelivery && !lineBuffer_.Empty(); ++pass) {
         std::size_t before = lineBuffer_.Size();
         if (Cutting())
             linePending_ = before;

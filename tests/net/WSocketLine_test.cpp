@@ -140,6 +140,20 @@ TEST_P(LineSocket, TheLastUnterminatedLineComesBeforeTheClose)
     EXPECT_EQ(counts_, std::vector<int>{3});
 }
 
+TEST_P(LineSocket, AHandlerThatClosesIsNotCalledAgain)
+{
+    int calls = 0;
+    socket_->OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+        ++calls;
+        s->ReceiveText();
+        s->Close();
+    };
+    peer_.SendAll("first\r\nsecond\r\nrest");
+    ASSERT_TRUE(PumpUntil(*loop_, [&] { return closed_; }));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(socket_->Held(), 0u);
+}
+
 TEST_P(LineSocket, OtherLineEnds)
 {
     CollectLines();
