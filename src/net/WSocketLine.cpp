@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "net/WSocket.h"
-#include "platform/SocketErrors.h"
 
 namespace {
 
