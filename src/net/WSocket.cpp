@@ -813,8 +813,11 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t Error)
                 break;
             // A handler that leaves the data waiting would be called here for ever; it hears of
             // the data again when it reads (the read notification is re-armed by any read).
-            if (handled && (receivesThisPass_ == 0 || drainedThisPass_))
+            if (handled && (receivesThisPass_ == 0 || drainedThisPass_)) {
+                if (receivesThisPass_ == 0)
+                    NoticeEndOfStream(fd);
                 break;
+            }
             int count = sockets::ReadableBytes(fd);
             if (count < 0) {
                 lastError_ = sockets::LastError();
@@ -826,6 +829,19 @@ void TCustomWSocket::ReceiveLoop(std::uint16_t Error)
     } catch (const std::exception&) {
         // An exception ends the loop and goes no further.
     }
+}
+
+void TCustomWSocket::NoticeEndOfStream(TSocket fd)
+{
+    // Readable with nothing to read is the end of the stream, or a reset. The close is only
+    // learnt from a read, and an owner that reads what RcvdCount announces makes none, so the
+    // socket is looked at here without taking anything from it. With bytes waiting nothing is
+    // done: an owner that leaves them is told again only once it reads.
+    if (fd != hSocket_ || fd == INVALID_SOCKET || !select_ || sockets::ReadableBytes(fd) != 0)
+        return;
+    char probe = 0;
+    ssize_t n = sockets::Recv(fd, &probe, 1, 2);
+    select_->ReadDone(static_cast<long>(n), n < 0 ? static_cast<unsigned>(sockets::LastError()) : 0, 1);
 }
 
 int TCustomWSocket::RawReceive(void* Buffer, int BufferSize)

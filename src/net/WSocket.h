@@ -262,6 +262,9 @@ private:
     // Resolves what is not resolved yet; a failure raises "<where>: " + the resolver's message.
     void ResolveForConnect(const std::string& where, bool withLocalPort);
     void CloseHandleQuietly();
+    // After a pass whose handler read nothing: reports the end of the stream when that is why
+    // the socket was readable.
+    void NoticeEndOfStream(TSocket fd);
 
     platform::EventLoop& loop_;
     std::unique_ptr<platform::NotificationObject> notification_;

@@ -95,7 +95,7 @@ ssize_t SendTo(int fd, const void* data, size_t len, int flags, const sockaddr_i
 
 ssize_t Recv(int fd, void* buffer, size_t len, int flags)
 {
-    ssize_t n = ::recv(fd, buffer, len, (flags & 1) != 0 ? MSG_OOB : 0);
+    ssize_t n = ::recv(fd, buffer, len, ((flags & 1) != 0 ? MSG_OOB : 0) | ((flags & 2) != 0 ? MSG_PEEK : 0));
     return n >= 0 ? n : Fail();
 }
 

@@ -25,7 +25,7 @@ int Bind(int fd, const sockaddr_in& local);
 int Listen(int fd, int backlog);
 // The new connection's descriptor, or -1; peer is filled when given.
 int Accept(int fd, sockaddr_in* peer);
-// flags: 0 normal, 1 out-of-band.
+// flags: 0 normal, 1 out-of-band; for Recv also 2, peek (the bytes stay to be read).
 ssize_t Send(int fd, const void* data, size_t len, int flags);
 ssize_t SendTo(int fd, const void* data, size_t len, int flags, const sockaddr_in& to);
 ssize_t Recv(int fd, void* buffer, size_t len, int flags);

@@ -300,6 +300,18 @@ TEST_P(WSocketTest, ReceiveTextTakesWhatIsWaiting)
     ASSERT_TRUE(PumpUntil(*loop, [&] { return received == "some text"; }));
 }
 
+TEST_P(WSocketTest, AnOwnerThatReadsOnlyWhatIsAnnouncedStillHearsTheClose)
+{
+    ConnectToPeer();
+    sock->OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) { received += s->ReceiveText(); };
+    peer.SendAll("last words");
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return received == "last words"; }));
+    peer.Close();
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return closedCount == 1; }));
+    EXPECT_EQ(sock->State(), wsClosed);
+    EXPECT_EQ(received, "last words");
+}
+
 TEST_P(WSocketTest, DrainUntilClosedDeliversTheRestAndEndsWithTheSession)
 {
     ConnectToPeer();
