@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <stdexcept>
 #include <vector>
 
@@ -77,11 +78,33 @@ int RunAccountTool(const std::vector<std::string>& argv, const std::string& inpu
 
 std::atomic<int> accountCounter{0};
 
+constexpr char kAccountPrefix[] = "mirelosx";
+
+// Accounts of this fixture left behind by a test process that was killed before it could remove
+// them: their name carries the process id, and that process is gone.
+void RemoveOrphanedAccounts() {
+    std::ifstream passwd("/etc/passwd");
+    std::vector<std::string> orphans;
+    for (std::string line; std::getline(passwd, line);) {
+        std::string name = line.substr(0, line.find(':'));
+        if (name.rfind(kAccountPrefix, 0) != 0)
+            continue;
+        std::string pid = name.substr(sizeof kAccountPrefix - 1, name.find('n', sizeof kAccountPrefix - 1) -
+                                                                      (sizeof kAccountPrefix - 1));
+        if (!pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos &&
+            ::access(("/proc/" + pid).c_str(), F_OK) != 0)
+            orphans.push_back(name);
+    }
+    for (const std::string& name : orphans)
+        RunAccountTool({"/usr/sbin/userdel", name});
+}
+
 }  // namespace
 
 ThrowawayAccount::ThrowawayAccount() {
+    RemoveOrphanedAccounts();
     int serial = accountCounter++;
-    name_ = "mirelosx" + std::to_string(::getpid()) + "n" + std::to_string(serial);
+    name_ = kAccountPrefix + std::to_string(::getpid()) + "n" + std::to_string(serial);
     password_ = "Pw-" + std::to_string(::getpid()) + "-" + std::to_string(serial) + "!x";
     if (RunAccountTool({"/usr/sbin/useradd", "-M", "-N", "-d", "/nonexistent", "-s", "/usr/sbin/nologin", name_}) != 0)
         throw std::runtime_error("useradd " + name_ + " failed");
