@@ -29,7 +29,7 @@ class UserServices;
 
 class TSessaoDownloader {
 public:
-    // `sorteio` picks the server (0 or 1); -1 draws it at random, seeded from the clock.
+    // `sorteio` picks the server (0 or 1); -1 draws it at random from the clock.
     TSessaoDownloader(platform::EventLoop& loop, platform::UserServices& servicos,
                       const platform::RegistryService& registro,
                       std::vector<TServidorFtp> servidores, int sorteio = -1);
