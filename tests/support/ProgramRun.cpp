@@ -145,4 +145,13 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
     return result;
 }
 
-bool MemoryChecked() { return !UnderValgrind(); }
+bool MemoryChecked() {
+#if defined(__SANITIZE_ADDRESS__)
+    return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return false;
+#endif
+#endif
+    return !UnderValgrind();
+}

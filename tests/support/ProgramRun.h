@@ -2,9 +2,6 @@
 // working folder of the test's choosing, with variables added to the environment, its standard
 // output and error captured, its run bounded in time (killed with everything it started when the
 // limit passes, which the result reports as a hang) and its peak memory measured. One thread.
-//
-// Under valgrind (MIRELO_UNDER_VALGRIND set, as scripts/valgrind-subset does) the memory measured
-// is valgrind's own: MemoryChecked() then says not to judge it.
 #pragma once
 
 #include <chrono>
@@ -21,6 +18,10 @@ struct ProgramResult {
     long MaxRssKb = 0;  // peak resident memory, sampled every 20 ms while it ran
 };
 
+// Whether memory figures mean anything here. Not under valgrind (MIRELO_UNDER_VALGRIND set, as
+// scripts/valgrind-subset does), where they are valgrind's own, nor in a build with
+// AddressSanitizer, whose quarantine keeps hundreds of megabytes of freed memory resident: memory
+// bounds are judged in the ordinary build only.
 bool MemoryChecked();
 
 // `argv[0]` is the program's path. `environment` adds to (or replaces in) the test's own.
