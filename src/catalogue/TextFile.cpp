@@ -1,5 +1,7 @@
 #include "catalogue/TextFile.h"
 
+#include "platform/TextBytes.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -40,24 +42,10 @@ bool FileExists(const std::string& path) {
 }
 
 std::string ReadTextFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw Failure("ler", path, errno);
     std::string bytes;
-    char block[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, block, sizeof block);
-        if (n > 0) {
-            bytes.append(block, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            const int error = errno;
-            ::close(fd);
-            throw Failure("ler", path, error);
-        }
-    }
-    ::close(fd);
+    int error = 0;
+    if (!platform::ReadWholeFile(path, bytes, &error))
+        throw Failure("ler", path, error);
     return bytes;
 }
 
@@ -65,10 +53,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
     std::vector<std::string> lines;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        const std::size_t end = text.find('\n', pos);
-        std::string_view line =
-            text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
-        pos = end == std::string_view::npos ? text.size() : end + 1;
+        std::string_view line = platform::NextLine(text, pos);
         while (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         lines.emplace_back(line);

@@ -1,8 +1,8 @@
 #include "platform/Registry.h"
 
-#include <cerrno>
+#include "platform/TextBytes.h"
+
 #include <cstdlib>
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,41 +11,6 @@
 namespace platform {
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-// Windows matches registry names without regard to case; the names arrive here as Windows-1252.
-char FoldCase1252(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 'A' && u <= 'Z')
-        return static_cast<char>(u + 0x20);
-    if (u >= 0xC0 && u <= 0xDE && u != 0xD7)
-        return static_cast<char>(u + 0x20);
-    switch (u) {
-    case 0x8A: return static_cast<char>(0x9A);
-    case 0x8C: return static_cast<char>(0x9C);
-    case 0x8E: return static_cast<char>(0x9E);
-    case 0x9F: return static_cast<char>(0xFF);
-    default: return c;
-    }
-}
-
-std::string Fold(std::string_view name) {
-    std::string folded(name);
-    for (char& c : folded)
-        c = FoldCase1252(c);
-    return folded;
-}
 
 // The registry holds UTF-16; the program's single-byte calls see Windows-1252, with "?" for what
 // that set lacks.
@@ -188,7 +153,7 @@ std::string NormalizePath(std::string_view path) {
         path.remove_prefix(1);
     while (!path.empty() && path.back() == '\\')
         path.remove_suffix(1);
-    return Fold(path);
+    return FoldCase1252(path);
 }
 
 // "01,02,ab" -> bytes; stops at the first item that is not one or two hex digits.
@@ -199,7 +164,7 @@ std::string ParseHexBytes(std::string_view list) {
         std::size_t comma = list.find(',', pos);
         if (comma == std::string_view::npos)
             comma = list.size();
-        const std::string_view item = Trim(list.substr(pos, comma - pos));
+        const std::string_view item = TrimBlanks(list.substr(pos, comma - pos));
         pos = comma + 1;
         if (item.empty())
             continue;
@@ -282,11 +247,7 @@ std::vector<std::string> LogicalLines(std::string_view text) {
     bool continuing = false;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        const std::size_t end = text.find('\n', pos);
-        std::string_view line =
-            text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
-        pos = end == std::string_view::npos ? text.size() : end + 1;
-        line = Trim(line);
+        std::string_view line = TrimBlanks(NextLine(text, pos));
         const bool continues = !line.empty() && line.back() == '\\';
         if (continues)
             line.remove_suffix(1);
@@ -301,28 +262,6 @@ std::vector<std::string> LogicalLines(std::string_view text) {
     if (continuing)
         lines.push_back(std::move(pending));
     return lines;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bytes.clear();
-    char block[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(fd, block, sizeof block);
-        if (n > 0) {
-            bytes.append(block, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            ok = false;
-            break;
-        }
-    }
-    ::close(fd);
-    return ok;
 }
 
 }  // namespace
@@ -344,11 +283,11 @@ RegistryHive RegistryHive::Parse(std::string_view text) {
         std::string name;
         if (line.front() == '"' && !DecodeUntil(line, pos, '"', name))
             continue;
-        const std::string_view rest = Trim(std::string_view(line).substr(pos));
+        const std::string_view rest = TrimBlanks(std::string_view(line).substr(pos));
         if (!rest.starts_with("="))
             continue;
-        if (auto value = ParseData(Trim(rest.substr(1))))
-            (*current)[Fold(name)] = std::move(*value);
+        if (auto value = ParseData(TrimBlanks(rest.substr(1))))
+            (*current)[FoldCase1252(name)] = std::move(*value);
     }
     return hive;
 }
@@ -383,7 +322,7 @@ std::optional<RegistryValue> RegistryHive::ReadValue(std::string_view keyPath,
     const Values* values = FindKey(keyPath);
     if (values == nullptr)
         return std::nullopt;
-    const auto it = values->find(Fold(valueName));
+    const auto it = values->find(FoldCase1252(valueName));
     if (it == values->end())
         return std::nullopt;
     return it->second;
