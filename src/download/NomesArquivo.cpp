@@ -1,17 +1,10 @@
 #include "download/NomesArquivo.h"
 
 #include "catalogue/TextHelpers.h"
+#include "platform/TextBytes.h"
 
 namespace mirelo_download {
 namespace {
-
-// The characters 0x80 to 0x9F of Windows-1252; 0 marks the five bytes it leaves undefined.
-constexpr char16_t kFaixa80[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
-};
 
 bool Utf8Valido(const std::string& texto)
 {
@@ -82,11 +75,9 @@ std::string ParaUtf8(const std::string& texto)
     std::string saida;
     saida.reserve(texto.size() + texto.size() / 2);
     for (const char byte : texto) {
-        const auto c = static_cast<unsigned char>(byte);
-        if (c >= 0x80 && c < 0xA0)
-            AcrescentaUtf8(saida, kFaixa80[c - 0x80] != 0 ? kFaixa80[c - 0x80] : u'?');
-        else
-            AcrescentaUtf8(saida, c);
+        // The code page's five undefined bytes are the only ones left as C1 controls.
+        const char16_t c = platform::FromCp1252(static_cast<unsigned char>(byte));
+        AcrescentaUtf8(saida, c >= 0x80 && c < 0xA0 ? u'?' : c);
     }
     return saida;
 }

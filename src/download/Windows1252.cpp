@@ -1,28 +1,12 @@
 #include "download/Windows1252.h"
 
-namespace {
-
-// The bytes 0x80 to 0x9F, where Windows-1252 differs from Latin-1. The five holes of the code
-// page keep their Latin-1 control characters, as Windows itself does.
-constexpr char16_t kFaixa80[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-}  // namespace
+#include "platform/TextBytes.h"
 
 QString DeWindows1252(const std::string& bytes)
 {
     QString texto;
     texto.reserve(static_cast<qsizetype>(bytes.size()));
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b >= 0x80 && b <= 0x9F)
-            texto.append(QChar(kFaixa80[b - 0x80]));
-        else
-            texto.append(QChar(static_cast<char16_t>(b)));
-    }
+    for (const char c : bytes)
+        texto.append(QChar(platform::FromCp1252(static_cast<unsigned char>(c))));
     return texto;
 }

@@ -1,6 +1,7 @@
 #include "platform/TextBytes.h"
 
 #include <cerrno>
+#include <iterator>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,6 +12,14 @@ namespace {
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
+
+// The bytes 0x80 to 0x9F, where Windows-1252 differs from Latin-1.
+constexpr char16_t kHigh1252[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
 
 }  // namespace
 
@@ -76,6 +85,19 @@ std::string FoldCase1252(std::string_view text) {
     for (char& c : folded)
         c = FoldCase1252(c);
     return folded;
+}
+
+char16_t FromCp1252(unsigned char byte) {
+    return byte >= 0x80 && byte <= 0x9F ? kHigh1252[byte - 0x80] : byte;
+}
+
+char ToCp1252(char32_t cp) {
+    if (cp < 0x100)
+        return static_cast<char>(cp);
+    for (std::size_t i = 0; i < std::size(kHigh1252); ++i)
+        if (kHigh1252[i] == cp)
+            return static_cast<char>(0x80 + i);
+    return '?';
 }
 
 }  // namespace platform

@@ -25,4 +25,10 @@ std::string_view TrimBlanks(std::string_view text);
 char FoldCase1252(char c);
 std::string FoldCase1252(std::string_view text);
 
+// The character a Windows-1252 byte stands for. The five bytes the code page leaves undefined
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) keep their Latin-1 control characters, as Windows itself does.
+char16_t FromCp1252(unsigned char byte);
+// The Windows-1252 byte of `cp`, or "?" for a character the code page lacks.
+char ToCp1252(char32_t cp);
+
 }  // namespace platform
