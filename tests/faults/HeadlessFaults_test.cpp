@@ -66,11 +66,13 @@ protected:
         return Run({"--download", kProduto, kInstalacao, "--to", sandbox.Pasta}, hosts);
     }
 
-    // A failed run: exit status 1 and, on the error stream, the program's own line saying why.
+    // A failed run: exit status 1 and, on the error stream, the program's own line saying why,
+    // in the user's language: none of the FTP component's English texts for developers.
     void ExpectReadableFailure(const ProgramResult& result, const std::string& reason) {
         EXPECT_EQ(result.ExitStatus, 1);
         EXPECT_NE(result.Err.find("mirelo-downloader: "), std::string::npos);
         EXPECT_NE(result.Err.find(reason), std::string::npos) << "expected on stderr: " << reason;
+        EXPECT_EQ(result.Err.find("FTP component"), std::string::npos);
     }
 
     // The summary line "Baixados: a, b" of the last run.
