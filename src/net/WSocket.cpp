@@ -65,41 +65,32 @@ TCustomWSocket::~TCustomWSocket()
 
 void TCustomWSocket::SetAddr(const std::string& value)
 {
-    if (value == addrStr_ && addrAssigned_)
-        return;
-    if (state_ != wsClosed) {
-        RaiseSocketError("Cannot change Addr if not closed");
-        return;
-    }
-    addrStr_ = wsocket::Trim(value);
-    addrResolved_ = false;
-    addrAssigned_ = !addrStr_.empty();
+    SetRemoteText("Addr", value, addrStr_, addrAssigned_, addrResolved_);
 }
 
 void TCustomWSocket::SetPort(const std::string& value)
 {
-    if (value == portStr_ && portAssigned_)
-        return;
-    if (state_ != wsClosed) {
-        RaiseSocketError("Cannot change Port if not closed");
-        return;
-    }
-    portStr_ = wsocket::Trim(value);
-    portResolved_ = false;
-    portAssigned_ = !portStr_.empty();
+    SetRemoteText("Port", value, portStr_, portAssigned_, portResolved_);
 }
 
 void TCustomWSocket::SetProto(const std::string& value)
 {
-    if (value == protoStr_ && protoAssigned_)
+    SetRemoteText("Proto", value, protoStr_, protoAssigned_, protoResolved_);
+}
+
+void TCustomWSocket::SetRemoteText(const char* property, const std::string& value,
+                                   std::string& text, bool& assigned, bool& resolved)
+{
+    // Giving the same value again changes nothing, so it is no error even while connected.
+    if (value == text && assigned)
         return;
     if (state_ != wsClosed) {
-        RaiseSocketError("Cannot change Proto if not closed");
+        RaiseSocketError(std::string("Cannot change ") + property + " if not closed");
         return;
     }
-    protoStr_ = wsocket::Trim(value);
-    protoResolved_ = false;
-    protoAssigned_ = !protoStr_.empty();
+    text = wsocket::Trim(value);
+    resolved = false;
+    assigned = !text.empty();
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& value)

@@ -27,6 +27,11 @@ class AsyncSelect;
 class Resolver;
 }  // namespace platform
 
+namespace socks {
+struct ReplyParse;
+struct Request;
+}  // namespace socks
+
 using TSocket = int;
 constexpr TSocket INVALID_SOCKET = -1;
 constexpr int SOCKET_ERROR = -1;
@@ -250,6 +255,9 @@ protected:
     platform::NotificationObject& Notification() { return *notification_; }
 
 private:
+    // Addr, Port and Proto change only while closed; a new text is resolved again at Connect.
+    void SetRemoteText(const char* property, const std::string& value, std::string& text,
+                       bool& assigned, bool& resolved);
     void HandleSelect(std::uintptr_t fd, unsigned events, unsigned error);
     void HandleLookupDone(unsigned msg, std::uintptr_t handle, unsigned error);
     void QueueSendData(const void* Data, int Len);
@@ -375,12 +383,19 @@ private:
         kSocksAwaitingConnect,  // the reply to the connect request
     };
 
+    // Raises the error and says false when the socket is not closed.
+    bool SocksSettingChangeable(const char* setting);
     void SocksProxyReached(std::uint16_t Error);
     void SocksSendConnectRequest();
     void SocksSendCredentials();
+    // A request that could not be built fails the negotiation instead of being sent.
+    void SocksSendRequest(const socks::Request& request);
+    void SocksSend(const std::string& bytes);
     // Reads what the proxy sent behind the reply bytes held, up to `limit` held in all; false
     // when nothing came.
     bool SocksReadReply(std::size_t limit);
+    // False while the reply is short of bytes, and when it is bad, which fails the negotiation.
+    bool SocksReplyComplete(const socks::ReplyParse& reply);
     void SocksHandleMethodReply();
     void SocksHandleAuthReply();
     void SocksHandleConnectReply();
@@ -391,8 +406,6 @@ private:
     std::string socksServer_;
     std::string socksLevel_ = "5";
     std::string socksPort_;
-    bool socksPortAssigned_ = false;
-    bool socksServerAssigned_ = false;
     std::string socksUsercode_;
     std::string socksPassword_;
     TSocksAuthentication socksAuthentication_ = socksNoAuthentication;

@@ -33,9 +33,7 @@ void TCustomSocksWSocket::ResetToDefaults()
     TCustomWSocket::ResetToDefaults();
     socksPhase_ = kSocksIdle;
     socksServer_.clear();
-    socksServerAssigned_ = false;
     socksPort_.clear();
-    socksPortAssigned_ = false;
     socksLevel_ = std::string(1, '5');  // not = "5": g++ 12 warns falsely (-Wrestrict) on it
     socksReply_.clear();
     leftover_.clear();
@@ -45,32 +43,31 @@ void TCustomSocksWSocket::ResetToDefaults()
 
 // --- Properties -------------------------------------------------------------------------------
 
+bool TCustomSocksWSocket::SocksSettingChangeable(const char* setting)
+{
+    // A negotiation under way would go on with a setting it did not start with.
+    if (State() == wsClosed)
+        return true;
+    RaiseSocketError(std::string("Can't change socks ") + setting + " if not closed");
+    return false;
+}
+
 void TCustomSocksWSocket::SetSocksServer(const std::string& value)
 {
-    if (State() != wsClosed) {
-        RaiseSocketError("Can't change socks server if not closed");
-        return;
-    }
-    socksServer_ = wsocket::Trim(value);
-    socksServerAssigned_ = !socksServer_.empty();
+    if (SocksSettingChangeable("server"))
+        socksServer_ = wsocket::Trim(value);
 }
 
 void TCustomSocksWSocket::SetSocksPort(const std::string& value)
 {
-    if (State() != wsClosed) {
-        RaiseSocketError("Can't change socks port if not closed");
-        return;
-    }
-    socksPort_ = wsocket::Trim(value);
-    socksPortAssigned_ = !socksPort_.empty();
+    if (SocksSettingChangeable("port"))
+        socksPort_ = wsocket::Trim(value);
 }
 
 void TCustomSocksWSocket::SetSocksLevel(const std::string& value)
 {
-    if (State() != wsClosed) {
-        RaiseSocketError("Can't change socks level if not closed");
+    if (!SocksSettingChangeable("level"))
         return;
-    }
     if (value != "4" && value != "5" && value != "4A" && value != "4a") {
         RaiseSocketError("Invalid socks level. Must be 4, 4A or 5.");
         return;
@@ -105,7 +102,7 @@ int TCustomSocksWSocket::RawReceive(void* Buffer, int BufferSize)
 
 void TCustomSocksWSocket::Connect()
 {
-    if (!socksServerAssigned_) {
+    if (socksServer_.empty()) {
         TCustomWSocket::Connect();
         return;
     }
@@ -149,7 +146,7 @@ void TCustomSocksWSocket::InternalClose(bool bShut, std::uint16_t Error)
 
 void TCustomSocksWSocket::Listen()
 {
-    if (socksServerAssigned_) {
+    if (!socksServer_.empty()) {
         RaiseSocketError("Listening is not supported thru socks server");
         return;
     }
@@ -234,12 +231,7 @@ void TCustomSocksWSocket::SocksProxyReached(std::uint16_t Error)
         return;
     }
     requestedMethod_ = socksAuthentication_ == socksAuthenticateUsercode ? socks::kMethodUsercode : socks::kMethodNone;
-    std::string greeting = socks::Socks5Greeting(requestedMethod_);
-    try {
-        Send(greeting.data(), static_cast<int>(greeting.size()));
-    } catch (const std::exception&) {
-        // A connection lost here is reported by its close.
-    }
+    SocksSend(socks::Socks5Greeting(requestedMethod_));
 }
 
 void TCustomSocksWSocket::SocksSendConnectRequest()
@@ -262,29 +254,32 @@ void TCustomSocksWSocket::SocksSendConnectRequest()
         }
         request = socks::Socks4ConnectRequest(address, destPort_, socksUsercode_);
     }
-    if (!request.Ok()) {
-        // Connect checked every field already; this only guards the requests' own limits.
-        FailSocks(socks::kErrInternal, request.Error);
-        return;
-    }
-    try {
-        Send(request.Bytes.data(), static_cast<int>(request.Bytes.size()));
-    } catch (const std::exception&) {
-    }
+    SocksSendRequest(request);
 }
 
 void TCustomSocksWSocket::SocksSendCredentials()
 {
     socksPhase_ = kSocksAwaitingAuth;
     TriggerSocksAuthState(socksAuthBegun);
-    socks::Request request = socks::Socks5AuthRequest(socksUsercode_, socksPassword_);
+    SocksSendRequest(socks::Socks5AuthRequest(socksUsercode_, socksPassword_));
+}
+
+void TCustomSocksWSocket::SocksSendRequest(const socks::Request& request)
+{
     if (!request.Ok()) {
+        // Connect checked every field already; this only guards the requests' own limits.
         FailSocks(socks::kErrInternal, request.Error);
         return;
     }
+    SocksSend(request.Bytes);
+}
+
+void TCustomSocksWSocket::SocksSend(const std::string& bytes)
+{
     try {
-        Send(request.Bytes.data(), static_cast<int>(request.Bytes.size()));
+        Send(bytes.data(), static_cast<int>(bytes.size()));
     } catch (const std::exception&) {
+        // A connection lost here is reported by its close.
     }
 }
 
@@ -300,6 +295,17 @@ bool TCustomSocksWSocket::SocksReadReply(std::size_t limit)
     return true;
 }
 
+bool TCustomSocksWSocket::SocksReplyComplete(const socks::ReplyParse& reply)
+{
+    if (reply.Result == socks::ParseResult::NeedMore)
+        return false;
+    if (reply.Result == socks::ParseResult::Bad) {
+        FailSocks(reply.Error, reply.Message);
+        return false;
+    }
+    return true;
+}
+
 void TCustomSocksWSocket::SocksHandleMethodReply()
 {
     if (socksLevel_ == "4") {
@@ -309,13 +315,9 @@ void TCustomSocksWSocket::SocksHandleMethodReply()
     if (!SocksReadReply(kSocksReplyCapacity))
         return;
     socks::MethodReply reply = socks::ParseSocks5MethodReply(socksReply_);
-    if (reply.Result == socks::ParseResult::NeedMore)
+    if (!SocksReplyComplete(reply))
         return;
     socksReply_.clear();
-    if (reply.Result == socks::ParseResult::Bad) {
-        FailSocks(reply.Error, reply.Message);
-        return;
-    }
     if (reply.Method == socks::kMethodUsercode) {
         SocksSendCredentials();
         return;
@@ -329,13 +331,8 @@ void TCustomSocksWSocket::SocksHandleAuthReply()
 {
     if (!SocksReadReply(kSocksReplyCapacity))
         return;
-    socks::ReplyParse reply = socks::ParseSocks5AuthReply(socksReply_);
-    if (reply.Result == socks::ParseResult::NeedMore)
+    if (!SocksReplyComplete(socks::ParseSocks5AuthReply(socksReply_)))
         return;
-    if (reply.Result == socks::ParseResult::Bad) {
-        FailSocks(reply.Error, reply.Message);
-        return;
-    }
     socksReply_.clear();
     TriggerSocksAuthState(socksAuthAccepted);
     SocksSendConnectRequest();
@@ -350,21 +347,13 @@ void TCustomSocksWSocket::SocksHandleConnectReply()
     std::size_t consumed = 0;
     if (four) {
         socks::ReplyParse reply = socks::ParseSocks4Reply(socksReply_);
-        if (reply.Result == socks::ParseResult::NeedMore)
+        if (!SocksReplyComplete(reply))
             return;
-        if (reply.Result == socks::ParseResult::Bad) {
-            FailSocks(reply.Error, reply.Message);
-            return;
-        }
         consumed = reply.Consumed;
     } else {
         socks::ConnectReply reply = socks::ParseSocks5ConnectReply(socksReply_);
-        if (reply.Result == socks::ParseResult::NeedMore)
+        if (!SocksReplyComplete(reply))
             return;
-        if (reply.Result == socks::ParseResult::Bad) {
-            FailSocks(reply.Error, reply.Message);
-            return;
-        }
         boundAddr_ = reply.BoundAddr;
         boundPort_ = reply.BoundPort;
         consumed = reply.Consumed;
