@@ -904,17 +904,8 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From,
 
 void TCustomWSocket::StartDnsLookup(const std::string& HostName)
 {
-    if (HostName.empty()) {
-        RaiseSocketError("DNS lookup: invalid host name.");
-        TriggerDNSLookupDone(platform::WSAEINVAL);
+    if (!PrepareLookup(HostName))
         return;
-    }
-    if (lookupHandle_ != 0) {
-        resolver_->Cancel(lookupHandle_);
-        lookupHandle_ = 0;
-    }
-    dnsResult_.clear();
-    dnsResultList_.clear();
     std::uint32_t a = sockets::ParseAddress(HostName);
     if (a != INADDR_NONE) {
         dnsResult_ = sockets::FormatAddress(a);
@@ -922,17 +913,23 @@ void TCustomWSocket::StartDnsLookup(const std::string& HostName)
         return;
     }
     lookupHandle_ = resolver_->StartForward(HostName, kWmAsyncGetHostByName);
-    if (lookupHandle_ == 0)
-        RaiseSocketError(HostName + ": can't start DNS lookup, error #" +
-                         std::to_string(sockets::LastError()));
+    CheckLookupStarted(HostName);
 }
 
 void TCustomWSocket::StartReverseLookup(const std::string& HostAddr)
 {
-    if (HostAddr.empty()) {
+    if (!PrepareLookup(HostAddr))
+        return;
+    lookupHandle_ = resolver_->StartReverse(sockets::ParseAddress(HostAddr), kWmAsyncGetHostByAddr);
+    CheckLookupStarted(HostAddr);
+}
+
+bool TCustomWSocket::PrepareLookup(const std::string& name)
+{
+    if (name.empty()) {
         RaiseSocketError("DNS lookup: invalid host name.");
         TriggerDNSLookupDone(platform::WSAEINVAL);
-        return;
+        return false;
     }
     if (lookupHandle_ != 0) {
         resolver_->Cancel(lookupHandle_);
@@ -940,9 +937,13 @@ void TCustomWSocket::StartReverseLookup(const std::string& HostAddr)
     }
     dnsResult_.clear();
     dnsResultList_.clear();
-    lookupHandle_ = resolver_->StartReverse(sockets::ParseAddress(HostAddr), kWmAsyncGetHostByAddr);
+    return true;
+}
+
+void TCustomWSocket::CheckLookupStarted(const std::string& name)
+{
     if (lookupHandle_ == 0)
-        RaiseSocketError(HostAddr + ": can't start DNS lookup, error #" +
+        RaiseSocketError(name + ": can't start DNS lookup, error #" +
                          std::to_string(sockets::LastError()));
 }
 

@@ -259,6 +259,10 @@ private:
     void SetRemoteText(const char* property, const std::string& value, std::string& text,
                        bool& assigned, bool& resolved);
     void HandleSelect(std::uintptr_t fd, unsigned events, unsigned error);
+    // An empty name is refused (and told as a finished lookup); a lookup still under way is
+    // dropped, since a new one replaces its answer.
+    bool PrepareLookup(const std::string& name);
+    void CheckLookupStarted(const std::string& name);
     void HandleLookupDone(unsigned msg, std::uintptr_t handle, unsigned error);
     void QueueSendData(const void* Data, int Len);
     void Select(unsigned mask);
