@@ -350,8 +350,21 @@ private:
     void SendNextBlock(std::uint16_t error);
     void CheckStoreEnd();
     void DiscardData();
+    void SendStoreCommand();
     void DataLinkFailed(std::uint16_t error);
+    std::string DataLinkFailure(std::uint16_t error) const;
+    // Keeps the first failure of the running transfer; the closing reply ends it with that.
     void NoteTransferFailure(int code, const std::string& text);
+    // Asks the owner through OnProgress; an abort cuts the data connection and fails the transfer.
+    bool AbortRequested();
+    // What a retrieval and a store both start from.
+    void ResetTransfer();
+    // Ends the step before any data moved, with `reply` as the failure.
+    void FailTransferStep(int code, const std::string& reply);
+    // The server refused the data command (its first reply).
+    void RefuseTransfer();
+    // The server's closing reply reports a failure.
+    void FailTransferOnClosingReply(const char* commands);
     void EndTransfer();
     void CloseDataSocket();
     void CloseLocalFile() { localFile_.Close(); }

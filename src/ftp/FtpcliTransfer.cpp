@@ -39,6 +39,55 @@ void TCustomFtpCli::NoteTransferFailure(int code, const std::string& text) {
     }
 }
 
+bool TCustomFtpCli::AbortRequested() {
+    if (!Progress())
+        return false;
+    Display("! Abort requested");
+    NoteTransferFailure(426, "426 Transfer aborted by the application");
+    CloseDataSocket();
+    return true;
+}
+
+void TCustomFtpCli::ResetTransfer() {
+    finalReplySeen_ = false;
+    doneReported_ = false;
+    closingAfterQuit_ = false;
+    transferredBytes_ = 0;
+    dataCloseError_ = 0;
+    transferStartTick_ = 0;
+    transferFailureCode_ = 0;
+    transferFailure_.clear();
+}
+
+void TCustomFtpCli::FailTransferStep(int code, const std::string& reply) {
+    lastReply_ = reply;
+    replyCode_ = code;
+    NoteError();
+    CloseDataSocket();
+    CloseLocalFile();
+    statusCode_ = code;
+    EndStep(static_cast<std::uint16_t>(code));
+}
+
+void TCustomFtpCli::RefuseTransfer() {
+    NoteError();
+    fNext_ = ReplyHandler::None;
+    CloseDataSocket();
+    CloseLocalFile();
+    restartOffset_ = 0;
+    statusCode_ = replyCode_;
+    EndStep(static_cast<std::uint16_t>(replyCode_));
+}
+
+void TCustomFtpCli::FailTransferOnClosingReply(const char* commands) {
+    NoteError();
+    CloseLocalFile();
+    CloseDataSocket();
+    Display(std::string("! ") + commands + " Failed");
+    statusCode_ = replyCode_;
+    EndStep(static_cast<std::uint16_t>(replyCode_));
+}
+
 // --- PASV / PORT -----------------------------------------------------------------------------
 
 void TCustomFtpCli::DataPortStep() {
@@ -124,28 +173,12 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
     if (!inSequence_)
         currentRequest_ = request;
     dataCommand_ = command;
-    finalReplySeen_ = false;
+    ResetTransfer();
     dataClosedSeen_ = false;
-    doneReported_ = false;
-    closingAfterQuit_ = false;
-    transferredBytes_ = 0;
-    dataCloseError_ = 0;
-    transferStartTick_ = 0;
-    transferFailureCode_ = 0;
-    transferFailure_.clear();
     dataSocket_->OnSessionAvailable = [this](TCustomWSocket*, std::uint16_t error) { RetrieveAccept(error); };
 
-    auto fail = [this](const std::string& reply) {
-        lastReply_ = reply;
-        replyCode_ = 550;
-        NoteError();
-        CloseDataSocket();
-        CloseLocalFile();
-        statusCode_ = 550;
-        EndStep(550);
-    };
     if (!displayFileFlag_ && !OpenRetrieveFile()) {
-        fail("Unable to open local file " + localFileName_);
+        FailTransferStep(550, "Unable to open local file " + localFileName_);
         return;
     }
     if (!passiveMode_ && pendingAccept_)
@@ -153,7 +186,7 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
     if (passiveMode_) {
         std::string failure;
         if (!PreparePassiveConnect(failure)) {
-            fail(failure);
+            FailTransferStep(550, failure);
             return;
         }
         dataSocket_->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t error) { RetrieveConnected(error); };
@@ -162,7 +195,7 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
         try {
             dataSocket_->Connect();
         } catch (const std::exception& e) {
-            fail("550 " + DescribeException(e));
+            FailTransferStep(550, "550 " + DescribeException(e));
             return;
         }
     }
@@ -203,9 +236,7 @@ void TCustomFtpCli::RetrieveConnected(std::uint16_t error) {
     // The data command went out while the connect ran, so the server will still answer it (a
     // 425, often only after its own wait). Ending the step now would leave that answer to be
     // read as the reply to the next command; the failure is kept and the answer ends the step.
-    std::string failure = "Unable to establish data connection, error #" + std::to_string(error);
-    if (!socksError_.empty())
-        failure += " (SOCKS: " + socksError_ + ")";
+    const std::string failure = DataLinkFailure(error);
     lastReply_ = failure;
     NoteError();
     Display("! " + failure);
@@ -218,24 +249,19 @@ void TCustomFtpCli::RetrieveConnected(std::uint16_t error) {
 
 // A store sends its command only once the data connection is up, so a failed connect ends it.
 void TCustomFtpCli::DataLinkFailed(std::uint16_t error) {
-    lastReply_ = "Unable to establish data connection, error #" + std::to_string(error);
+    FailTransferStep(550, DataLinkFailure(error));
+}
+
+std::string TCustomFtpCli::DataLinkFailure(std::uint16_t error) const {
+    std::string failure = "Unable to establish data connection, error #" + std::to_string(error);
     if (!socksError_.empty())
-        lastReply_ += " (SOCKS: " + socksError_ + ")";
-    replyCode_ = 550;
-    NoteError();
-    CloseDataSocket();
-    CloseLocalFile();
-    statusCode_ = 550;
-    EndStep(550);
+        failure += " (SOCKS: " + socksError_ + ")";
+    return failure;
 }
 
 void TCustomFtpCli::RetrieveDataAvailable(std::uint16_t) {
-    if (Progress()) {
-        Display("! Abort requested");
-        NoteTransferFailure(426, "426 Transfer aborted by the application");
-        CloseDataSocket();
+    if (AbortRequested())
         return;
-    }
     int count = dataSocket_->Receive(receiveBuffer_.get(), static_cast<int>(kReceiveBlockSize));
     if (count == 0)
         return;
@@ -270,13 +296,7 @@ void TCustomFtpCli::RetrieveFirstReply() {
         fNext_ = ReplyHandler::RetrClosing;
         return;
     }
-    NoteError();
-    fNext_ = ReplyHandler::None;
-    CloseDataSocket();
-    CloseLocalFile();
-    restartOffset_ = 0;
-    statusCode_ = replyCode_;
-    EndStep(static_cast<std::uint16_t>(replyCode_));
+    RefuseTransfer();
 }
 
 void TCustomFtpCli::RetrieveClosingReply() {
@@ -286,12 +306,7 @@ void TCustomFtpCli::RetrieveClosingReply() {
         CheckRetrieveEnd();
         return;
     }
-    NoteError();
-    CloseLocalFile();
-    CloseDataSocket();
-    Display("! RETR/LIST/NLST Failed");
-    statusCode_ = replyCode_;
-    EndStep(static_cast<std::uint16_t>(replyCode_));
+    FailTransferOnClosingReply("RETR/LIST/NLST");
 }
 
 void TCustomFtpCli::RetrieveClosed(std::uint16_t error) {
@@ -346,18 +361,11 @@ void TCustomFtpCli::StoreStep(bool append) {
     stepCode_ = append ? stepAppe : stepStor;
     appendTransfer_ = append;
     currentRequest_ = append ? frqAppend : frqPut;
-    finalReplySeen_ = false;
+    ResetTransfer();
     sendDataClosed_ = false;
     sendEofReached_ = false;
     storeReplySeen_ = false;
     dataLinkUp_ = false;
-    doneReported_ = false;
-    closingAfterQuit_ = false;
-    transferStartTick_ = 0;
-    transferredBytes_ = 0;
-    dataCloseError_ = 0;
-    transferFailureCode_ = 0;
-    transferFailure_.clear();
 
     bool cancel = false;
     if (OnReadyToTransmit)
@@ -391,13 +399,7 @@ void TCustomFtpCli::StoreStep(bool append) {
     if (passiveMode_) {
         std::string failure;
         if (!PreparePassiveConnect(failure)) {
-            lastReply_ = failure;
-            replyCode_ = 550;
-            NoteError();
-            CloseDataSocket();
-            CloseLocalFile();
-            statusCode_ = 550;
-            EndStep(550);
+            FailTransferStep(550, failure);
             return;
         }
         dataSocket_->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t error) { StoreConnected(error); };
@@ -406,17 +408,16 @@ void TCustomFtpCli::StoreStep(bool append) {
         try {
             dataSocket_->Connect();
         } catch (const std::exception& e) {
-            lastReply_ = "426 " + DescribeException(e);
-            replyCode_ = 426;
-            NoteError();
-            CloseLocalFile();
-            statusCode_ = 426;
-            EndStep(426);
+            FailTransferStep(426, "426 " + DescribeException(e));
         }
         return;  // the command goes out once the data connection is up
     }
     if (pendingAccept_)
         StoreAccept(0);
+    SendStoreCommand();
+}
+
+void TCustomFtpCli::SendStoreCommand() {
     SetEngineState(fesAwaitingReply);
     fNext_ = ReplyHandler::StoreFirst;
     SendCommand((appendTransfer_ ? "APPE " : "STOR ") + hostFileName_);
@@ -432,9 +433,7 @@ void TCustomFtpCli::StoreConnected(std::uint16_t error) {
         DataLinkFailed(error);
         return;
     }
-    SetEngineState(fesAwaitingReply);
-    fNext_ = ReplyHandler::StoreFirst;
-    SendCommand((appendTransfer_ ? "APPE " : "STOR ") + hostFileName_);
+    SendStoreCommand();
 }
 
 void TCustomFtpCli::StoreAccept(std::uint16_t) {
@@ -477,24 +476,14 @@ void TCustomFtpCli::StoreFirstReply() {
         }
         return;
     }
-    NoteError();
-    fNext_ = ReplyHandler::None;
-    CloseDataSocket();
-    CloseLocalFile();
-    restartOffset_ = 0;
-    statusCode_ = replyCode_;
-    EndStep(static_cast<std::uint16_t>(replyCode_));
+    RefuseTransfer();
 }
 
 // Sends one block per call; the next call comes when the socket's queue has drained, so at most
 // one block waits in the socket layer and the file is never read ahead of the network.
 void TCustomFtpCli::SendNextBlock(std::uint16_t error) {
-    if (localFile_.IsOpen() && Progress()) {
-        Display("! Abort requested");
-        NoteTransferFailure(426, "426 Transfer aborted by the application");
-        CloseDataSocket();
+    if (localFile_.IsOpen() && AbortRequested())
         return;
-    }
     if (error != 0) {
         Display("! Error #" + std::to_string(error) + " sending data");
         NoteTransferFailure(426, "426 Error #" + std::to_string(error) + " sending data");
@@ -529,12 +518,7 @@ void TCustomFtpCli::StoreClosingReply() {
         CheckStoreEnd();
         return;
     }
-    NoteError();
-    CloseLocalFile();
-    CloseDataSocket();
-    Display("! STOR Failed");
-    statusCode_ = replyCode_;
-    EndStep(static_cast<std::uint16_t>(replyCode_));
+    FailTransferOnClosingReply("STOR");
 }
 
 void TCustomFtpCli::StoreClosed(std::uint16_t error) {
