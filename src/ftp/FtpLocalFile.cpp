@@ -6,39 +6,25 @@
 
 #include <cerrno>
 
-namespace {
-
-bool Seek(int fd, std::int64_t offset) {
-    return offset <= 0 || ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
-}
-
-}  // namespace
-
 bool TFtpLocalFile::Create(const std::string& name) {
-    Close();
-    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    owned_ = fd_ >= 0;
-    return IsOpen();
+    return Open(name, O_WRONLY | O_CREAT | O_TRUNC, 0);
 }
 
 bool TFtpLocalFile::OpenForWriteAt(const std::string& name, std::int64_t offset) {
-    Close();
-    fd_ = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
-    owned_ = fd_ >= 0;
-    if (IsOpen() && !Seek(fd_, offset)) {
-        int error = errno;
-        Close();
-        errno = error;
-    }
-    return IsOpen();
+    return Open(name, O_WRONLY, offset);
 }
 
 bool TFtpLocalFile::OpenForRead(const std::string& name, std::int64_t offset) {
+    return Open(name, O_RDONLY, offset);
+}
+
+bool TFtpLocalFile::Open(const std::string& name, int flags, std::int64_t offset) {
     Close();
-    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
     owned_ = fd_ >= 0;
-    if (IsOpen() && !Seek(fd_, offset)) {
-        int error = errno;
+    if (IsOpen() && offset > 0 &&
+        ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset)) {
+        const int error = errno;
         Close();
         errno = error;
     }

@@ -35,6 +35,8 @@ public:
     static std::int64_t SizeOf(const std::string& name);
 
 private:
+    bool Open(const std::string& name, int flags, std::int64_t offset);
+
     int fd_ = -1;
     bool owned_ = false;
 };
