@@ -117,15 +117,8 @@ ThrowawayAccount::ThrowawayAccount() {
 ThrowawayAccount::~ThrowawayAccount() { RunAccountTool({"/usr/sbin/userdel", name_}); }
 
 bool DanteServer::CanRun(std::string& reason) {
-    if (::geteuid() != 0) {
-        reason = "danted needs root; skipped when not running as root";
-        return false;
-    }
-    if (::access("/usr/sbin/danted", X_OK) != 0) {
-        reason = "danted is not installed (scripts/install-deps test installs dante-server)";
-        return false;
-    }
-    return true;
+    return RootProgramCanRun("danted", "/usr/sbin/danted", "scripts/install-deps test installs dante-server",
+                             reason);
 }
 
 DanteServer::DanteServer(Authentication authentication) : configDir_(std::make_unique<TempDir>()) {

@@ -3,10 +3,7 @@
 #include "FtpServers.h"
 #include "TempDir.h"
 
-#include <arpa/inet.h>
 #include <net/if.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -17,34 +14,6 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
-
-namespace {
-
-sockaddr_in SocketAddress(const std::string& address, std::uint16_t port) {
-    sockaddr_in socketAddress{};
-    socketAddress.sin_family = AF_INET;
-    socketAddress.sin_port = htons(port);
-    if (::inet_pton(AF_INET, address.c_str(), &socketAddress.sin_addr) != 1)
-        throw std::runtime_error("not an IPv4 address: " + address);
-    return socketAddress;
-}
-
-std::uint16_t FreePortOn(const std::string& address) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error("socket failed");
-    sockaddr_in socketAddress = SocketAddress(address, 0);
-    socklen_t length = sizeof socketAddress;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&socketAddress), &length) != 0) {
-        ::close(fd);
-        throw std::runtime_error("cannot bind a port on " + address);
-    }
-    ::close(fd);
-    return ntohs(socketAddress.sin_port);
-}
-
-}  // namespace
 
 bool EnterPrivateNetwork(std::string& reason) {
     if (::unshare(CLONE_NEWNET) != 0) {
@@ -67,37 +36,8 @@ bool EnterPrivateNetwork(std::string& reason) {
     return up;
 }
 
-bool AddressAccepts(const std::string& address, std::uint16_t port, int timeoutMs) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in socketAddress = SocketAddress(address, port);
-    bool accepted = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) == 0) {
-        accepted = true;
-    } else if (errno == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, timeoutMs) == 1) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-            accepted = error == 0;
-        }
-    }
-    ::close(fd);
-    return accepted;
-}
-
 bool FtpProxyServer::CanRun(std::string& reason) {
-    if (::geteuid() != 0) {
-        reason = "ftp-proxy needs root; skipped when not running as root";
-        return false;
-    }
-    if (::access("/usr/sbin/ftp-proxy", X_OK) != 0) {
-        reason = "ftp-proxy is not installed (scripts/install-deps test)";
-        return false;
-    }
-    return true;
+    return RootProgramCanRun("ftp-proxy", "/usr/sbin/ftp-proxy", "scripts/install-deps test", reason);
 }
 
 FtpProxyServer::FtpProxyServer(const std::string& listenAddress, std::uint16_t port)

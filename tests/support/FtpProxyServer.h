@@ -45,6 +45,3 @@ private:
     std::uint16_t port_ = 0;
     std::vector<std::string> log_;
 };
-
-// True when a TCP connection to address:port succeeds within `timeoutMs`.
-bool AddressAccepts(const std::string& address, std::uint16_t port, int timeoutMs);

@@ -36,12 +36,13 @@ void CloseFd(int& fd) {
     fd = -1;
 }
 
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
+sockaddr_in SocketAddress(const std::string& address, std::uint16_t port) {
+    sockaddr_in socketAddress{};
+    socketAddress.sin_family = AF_INET;
+    socketAddress.sin_port = htons(port);
+    if (::inet_pton(AF_INET, address.c_str(), &socketAddress.sin_addr) != 1)
+        throw std::runtime_error("not an IPv4 address: " + address);
+    return socketAddress;
 }
 
 }  // namespace
@@ -149,28 +150,30 @@ bool ServerProcess::WaitForExit(int timeoutMs, std::string& errors) {
     }
 }
 
-std::uint16_t FreeLoopbackPort() {
+std::uint16_t FreePortOn(const std::string& address) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("socket failed");
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    sockaddr_in socketAddress = SocketAddress(address, 0);
+    socklen_t length = sizeof socketAddress;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&socketAddress), &length) != 0) {
         ::close(fd);
-        throw std::runtime_error("cannot bind a loopback port");
+        throw std::runtime_error("cannot bind a port on " + address);
     }
     ::close(fd);
-    return ntohs(address.sin_port);
+    return ntohs(socketAddress.sin_port);
 }
 
-bool LoopbackPortAccepts(std::uint16_t port, int timeoutMs) {
+std::uint16_t FreeLoopbackPort() { return FreePortOn("127.0.0.1"); }
+
+bool AddressAccepts(const std::string& address, std::uint16_t port, int timeoutMs) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return false;
-    sockaddr_in address = Loopback(port);
+    sockaddr_in socketAddress = SocketAddress(address, port);
     bool accepted = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress) == 0) {
         accepted = true;
     } else if (errno == EINPROGRESS) {
         pollfd p{fd, POLLOUT, 0};
@@ -183,6 +186,19 @@ bool LoopbackPortAccepts(std::uint16_t port, int timeoutMs) {
     }
     ::close(fd);
     return accepted;
+}
+
+bool RootProgramCanRun(const std::string& name, const std::string& path, const std::string& install,
+                       std::string& reason) {
+    if (::geteuid() != 0) {
+        reason = name + " needs root; skipped when not running as root";
+        return false;
+    }
+    if (::access(path.c_str(), X_OK) != 0) {
+        reason = name + " is not installed (" + install + ")";
+        return false;
+    }
+    return true;
 }
 
 std::string TestSupportDir() {
@@ -223,14 +239,8 @@ PyFtpdServer::PyFtpdServer(const Options& options) {
 }
 
 bool VsftpdServer::CanRun(std::string& reason) {
-    if (::geteuid() != 0) {
-        reason = "vsftpd needs root; skipped when not running as root";
+    if (!RootProgramCanRun("vsftpd", "/usr/sbin/vsftpd", "scripts/install-deps test", reason))
         return false;
-    }
-    if (::access("/usr/sbin/vsftpd", X_OK) != 0) {
-        reason = "vsftpd is not installed (scripts/install-deps test)";
-        return false;
-    }
     if (::getpwnam("ftp") == nullptr) {
         reason = "vsftpd needs the system account 'ftp'";
         return false;
@@ -275,7 +285,7 @@ VsftpdServer::VsftpdServer(const std::string& root, unsigned passivePorts) : con
         Clock::time_point deadline = Clock::now() + std::chrono::seconds(15);
         bool exited = false;
         while (Clock::now() < deadline) {
-            if (LoopbackPortAccepts(port_, 1000))
+            if (AddressAccepts("127.0.0.1", port_, 1000))
                 return;
             std::string errors;
             if (process_->WaitForExit(20, errors)) {

@@ -85,11 +85,18 @@ private:
     std::uint16_t port_ = 0;
 };
 
-// A TCP port on 127.0.0.1 that nothing listens on at the moment of the call.
+// A TCP port on the IPv4 `address` (on 127.0.0.1) that nothing listens on at the moment of the
+// call.
+std::uint16_t FreePortOn(const std::string& address);
 std::uint16_t FreeLoopbackPort();
 
-// True when a TCP connection to 127.0.0.1:port succeeds within `timeoutMs`.
-bool LoopbackPortAccepts(std::uint16_t port, int timeoutMs);
+// True when a TCP connection to address:port succeeds within `timeoutMs`.
+bool AddressAccepts(const std::string& address, std::uint16_t port, int timeoutMs);
+
+// Whether the server program at `path` can run here: it needs root and must be installed
+// (`install` says how). False with the reason to skip with otherwise.
+bool RootProgramCanRun(const std::string& name, const std::string& path, const std::string& install,
+                       std::string& reason);
 
 // The folder of the source tree's tests/support (from MIRELO_SOURCE_DIR, else this file's place).
 std::string TestSupportDir();
