@@ -11,21 +11,10 @@
 #include "FtpProxyServer.h"
 #include "FtpServers.h"
 #include "FtpTestHarness.h"
+#include "PatternBytes.h"
 #include "TempDir.h"
 
 namespace {
-
-std::string Pattern(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 88172645u;
-    for (std::size_t i = 0; i < size; ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        bytes[i] = static_cast<char>(state);
-    }
-    return bytes;
-}
 
 // Prepares what ftp-proxy needs: root, and port 21 of 127.0.0.1 for its target. Empty when the
 // case can run, else why not.
@@ -49,7 +38,7 @@ protected:
         std::string reason = PrepareForFtpProxy();
         if (!reason.empty())
             GTEST_SKIP() << reason;
-        root.Write("data.bin", Pattern(500 * 1000));
+        root.Write("data.bin", PatternBytes(500 * 1000));
         root.Write("small.txt", "through the proxy\r\n");
         target = StartTarget({});
         proxy = std::make_unique<FtpProxyServer>();

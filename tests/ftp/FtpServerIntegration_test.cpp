@@ -13,6 +13,7 @@
 
 #include "FtpServers.h"
 #include "FtpTestHarness.h"
+#include "PatternBytes.h"
 #include "TempDir.h"
 
 namespace {
@@ -25,18 +26,6 @@ struct Sample {
 };
 
 constexpr Sample kSamples[] = {{"zero.bin", 0}, {"one.bin", 1}, {"frame.bin", 1514}, {"big.bin", 10 * 1000 * 1000}};
-
-std::string Pattern(std::size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 2463534242u ^ seed;
-    for (std::size_t i = 0; i < size; ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        bytes[i] = static_cast<char>(state);
-    }
-    return bytes;
-}
 
 using Param = std::tuple<Server, bool, LoopBackend>;
 
@@ -53,7 +42,7 @@ protected:
     void SetUp() override {
         auto [server, passive, backend] = GetParam();
         for (const Sample& sample : kSamples)
-            root.Write(sample.Name, Pattern(sample.Size, static_cast<unsigned>(sample.Size)));
+            root.Write(sample.Name, PatternBytes(sample.Size, static_cast<unsigned>(sample.Size)));
         std::filesystem::create_directories(root / "incoming");
         if (server == Server::Vsftpd) {
             std::string reason;

@@ -13,6 +13,7 @@
 #include "DanteServer.h"
 #include "FtpServers.h"
 #include "FtpTestHarness.h"
+#include "PatternBytes.h"
 #include "SocksRelay.h"
 #include "TempDir.h"
 
@@ -28,25 +29,13 @@ std::string ParamName(const testing::TestParamInfo<Param>& info) {
            (std::get<1>(info.param) == LoopBackend::Poll ? "Poll" : "Qt");
 }
 
-std::string Pattern(std::size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 2463534242u ^ seed;
-    for (std::size_t i = 0; i < size; ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        bytes[i] = static_cast<char>(state);
-    }
-    return bytes;
-}
-
 }  // namespace
 
 class FtpSocks : public testing::TestWithParam<Param> {
 protected:
     void SetUp() override {
         auto [proxy, backend] = GetParam();
-        root.Write("data.bin", Pattern(700 * 1000, 7));
+        root.Write("data.bin", PatternBytes(700 * 1000, 7));
         root.Write("small.txt", "a small file\r\n");
         PyFtpdServer::Options options;
         options.Root = root.Path();

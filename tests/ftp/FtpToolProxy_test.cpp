@@ -12,6 +12,7 @@
 #include "FtpProxyServer.h"
 #include "FtpServers.h"
 #include "FtpToolArgs.h"
+#include "PatternBytes.h"
 #include "ProgramRun.h"
 #include "SocksRelay.h"
 #include "TempDir.h"
@@ -29,13 +30,6 @@ ToolRun RunTool(const std::vector<std::string>& args, const std::string& folder)
     argv.insert(argv.end(), args.begin(), args.end());
     ProgramResult result = RunProgram(argv, folder, {}, std::chrono::seconds(60));
     return {result.Finished ? result.ExitStatus : -1, result.Err};
-}
-
-std::string Pattern(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
-    return bytes;
 }
 
 std::string ParseError(const std::vector<std::string>& args) {
@@ -89,7 +83,7 @@ TEST(FtpToolProxyArgs, UsageErrors) {
 class FtpToolThroughProxies : public testing::Test {
 protected:
     void SetUp() override {
-        root.Write("data.bin", Pattern(400 * 1000));
+        root.Write("data.bin", PatternBytes(400 * 1000));
         PyFtpdServer::Options options;
         options.Root = root.Path();
         server = std::make_unique<PyFtpdServer>(options);
@@ -154,7 +148,7 @@ TEST(FtpToolThroughFtpProxy, GetThroughFtpProxyMatchesTheDirectFetch) {
         GTEST_SKIP() << "port 21 of 127.0.0.1 is taken and " << privateReason;
     TempDir root;
     TempDir work;
-    root.Write("data.bin", Pattern(300 * 1000));
+    root.Write("data.bin", PatternBytes(300 * 1000));
     PyFtpdServer::Options options;
     options.Root = root.Path();
     options.Port = 21;

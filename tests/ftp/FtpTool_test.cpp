@@ -16,6 +16,7 @@
 
 #include "FtpServers.h"
 #include "FtpToolArgs.h"
+#include "PatternBytes.h"
 #include "ProgressBar.h"
 #include "ScriptedPeer.h"
 #include "TempDir.h"
@@ -87,13 +88,6 @@ ToolRun RunTool(const std::vector<std::string>& args, const std::string& folder)
     ::waitpid(pid, &status, 0);
     run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
-}
-
-std::string Pattern(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7919 + (i >> 9)) & 0xFF);
-    return bytes;
 }
 
 }  // namespace
@@ -180,7 +174,7 @@ class FtpToolProgram : public testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directories(root / "pub");
-        root.Write("pub/data.bin", Pattern(300000));
+        root.Write("pub/data.bin", PatternBytes(300000));
         root.Write("pub/note.txt", "line one\r\nline two\r\n");
         PyFtpdServer::Options options;
         options.Root = root.Path();
@@ -212,7 +206,7 @@ TEST_F(FtpToolProgram, CommandsRunInOneSessionAndPrintTheirResults) {
 }
 
 TEST_F(FtpToolProgram, UploadsAppendResumeAndDirectoryCommands) {
-    std::string data = Pattern(300000);
+    std::string data = PatternBytes(300000);
     work.Write("up.bin", data);
     work.Write("half.bin", data.substr(0, 100000));
     ToolRun run = Tool({"--active", "-e", "mkdir box", "-e", "cwd box", "-e", "put up.bin", "-e", "append up.bin",
@@ -307,7 +301,7 @@ TEST(FtpToolVsftpd, PassiveAndActiveDownloadsFromVsftpd) {
         GTEST_SKIP() << reason;
     TempDir root;
     TempDir work;
-    root.Write("big.bin", Pattern(10 * 1000 * 1000));
+    root.Write("big.bin", PatternBytes(10 * 1000 * 1000));
     VsftpdServer server(root.Path());
     std::string port = std::to_string(server.Port());
     ToolRun passive = RunTool({"--port", port, "127.0.0.1", "-e", "get big.bin passive.bin"}, work.Path());

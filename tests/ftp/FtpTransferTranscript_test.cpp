@@ -11,21 +11,11 @@
 
 #include "FtpServers.h"
 #include "FtpTestHarness.h"
+#include "PatternBytes.h"
 #include "ScriptedPeer.h"
 #include "TempDir.h"
 
 using Commands = std::vector<std::string>;
-
-namespace {
-
-std::string Pattern(std::size_t size) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xFF);
-    return bytes;
-}
-
-}  // namespace
 
 class FtpTransferTranscript : public testing::TestWithParam<LoopBackend> {
 protected:
@@ -161,7 +151,7 @@ TEST_P(FtpTransferTranscript, MalformedPassiveReplyEndsTheRequestWith550) {
 
 TEST_P(FtpTransferTranscript, ActiveModeOnLoopbackAnnouncesTheLoopbackAddress) {
     h.ftp->SetPassiveMode(false);
-    std::string content = Pattern(1514);
+    std::string content = PatternBytes(1514);
     LogOnScript()
         .ExpectPrefix("PORT 127,0,0,1,")
         .Reply("200 PORT command successful")
@@ -357,7 +347,7 @@ TEST_P(FtpTransferTranscript, ProgressMovesTheWaitingDeadline) {
         .AcceptData()
         .Expect("RETR f.bin")
         .Reply("150 Opening data connection")
-        .SendData(Pattern(300000))
+        .SendData(PatternBytes(300000))
         .CloseData()
         .Reply("226 Transfer complete");
     peer.Start();
@@ -378,7 +368,7 @@ TEST_P(FtpTransferTranscript, DestroyingTheClientMidTransferIsClean) {
         .AcceptData()
         .Expect("RETR f.bin")
         .Reply("150 Opening data connection")
-        .SendData(Pattern(100000))
+        .SendData(PatternBytes(100000))
         .WaitDataClosedByClient();
     bool progressed = false;
     h.ftp->OnProgress = [&](TObject*, std::int64_t, bool&) { progressed = true; };
@@ -472,7 +462,7 @@ TEST_P(FtpTransferTranscript, AbortFromOnProgressIsAFailureEvenIfTheServerConfir
         .AcceptData()
         .Expect("RETR f.bin")
         .Reply("150 Opening data connection")
-        .SendData(Pattern(100000))
+        .SendData(PatternBytes(100000))
         .WaitDataClosedByClient()
         .Reply("226 Transfer complete");
     peer.Start();
@@ -519,7 +509,7 @@ TEST_P(FtpTransferTranscript, LocalFileThatCannotBeCreatedEndsWith550) {
 // --- Storing ---------------------------------------------------------------------------------
 
 TEST_P(FtpTransferTranscript, PassiveStoreSendsTheWholeFile) {
-    std::string content = Pattern(4000);
+    std::string content = PatternBytes(4000);
     dir.Write("up.bin", content);
     h.ftp->SetLocalFileName(dir / "up.bin");
     h.ftp->SetHostFileName("up.bin");
@@ -542,7 +532,7 @@ TEST_P(FtpTransferTranscript, PassiveStoreSendsTheWholeFile) {
 
 TEST_P(FtpTransferTranscript, ActiveResumedStoreSendsFromTheOffset) {
     h.ftp->SetPassiveMode(false);
-    std::string content = Pattern(5000);
+    std::string content = PatternBytes(5000);
     dir.Write("up.bin", content);
     h.ftp->SetLocalFileName(dir / "up.bin");
     h.ftp->SetHostFileName("up.bin");

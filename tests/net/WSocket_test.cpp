@@ -8,6 +8,7 @@
 
 #include "LoopBackends.h"
 #include "LoopbackPeer.h"
+#include "PatternBytes.h"
 #include "net/WSocket.h"
 
 namespace {
@@ -17,15 +18,6 @@ const char* StateName(TSocketState s)
     static const char* names[] = {"invalid", "opened",    "bound",     "connecting",
                                   "connected", "accepting", "listening", "closed"};
     return names[s];
-}
-
-// A byte pattern that shows where a lost, doubled or reordered byte happened.
-std::string Pattern(size_t size)
-{
-    std::string s(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return s;
 }
 
 class WSocketTest : public testing::TestWithParam<LoopBackend> {
@@ -215,7 +207,7 @@ TEST_P(WSocketTest, LargeStreamArrivesWholeThroughBigReads)
 {
     ConnectToPeer();
     CollectData();
-    const std::string data = Pattern(8 << 20);
+    const std::string data = PatternBytes(8 << 20);
     std::thread sender([&] {
         peer.SendAll(data);
         peer.Close();
@@ -519,7 +511,7 @@ TEST_P(WSocketTest, SendOf4000BytesGoesOutInThreeBlocks)
     ConnectToPeer();
     std::vector<int> pieces;
     sock->OnSendData = [&](TCustomWSocket*, int n) { pieces.push_back(n); };
-    const std::string data = Pattern(4000);
+    const std::string data = PatternBytes(4000);
     EXPECT_EQ(sock->Send(data.data(), 4000), 4000);
     EXPECT_EQ(pieces, (std::vector<int>{1514, 1514, 972}));
     EXPECT_EQ(sock->SendQueueBlocks(), 1) << "one empty block stays for reuse";
@@ -587,7 +579,7 @@ TEST_P(WSocketTest, SendBeforeTheConnectionIsUpFailsWith10057)
 TEST_P(WSocketTest, SendFromDataSentStreamsAFileInBlocks)
 {
     ConnectToPeer();
-    const std::string data = Pattern(3 << 20);
+    const std::string data = PatternBytes(3 << 20);
     size_t offset = 0;
     auto sendNext = [&](TCustomWSocket* s, std::uint16_t) {
         if (offset >= data.size()) {
@@ -612,7 +604,7 @@ TEST_P(WSocketTest, SendFromDataSentStreamsAFileInBlocks)
 TEST_P(WSocketTest, FlushSendQueueWaitsUntilThePeerHasTakenEverything)
 {
     ConnectToPeer();
-    const std::string data = Pattern(16 << 20);
+    const std::string data = PatternBytes(16 << 20);
     sock->Send(data.data(), static_cast<int>(data.size()));
     EXPECT_GT(sock->BufferedByteCount(), 0) << "more than the platform takes at once";
     std::string got;
@@ -626,7 +618,7 @@ TEST_P(WSocketTest, FlushSendQueueWaitsUntilThePeerHasTakenEverything)
 TEST_P(WSocketTest, FlushSendQueueGivesUpAfterFlushTimeoutWhenThePeerStopsReading)
 {
     ConnectToPeer();
-    const std::string data = Pattern(32 << 20);
+    const std::string data = PatternBytes(32 << 20);
     sock->Send(data.data(), static_cast<int>(data.size()));
     sock->SetFlushTimeout(1);
     sock->FlushSendQueue();
@@ -637,7 +629,7 @@ TEST_P(WSocketTest, FlushSendQueueGivesUpAfterFlushTimeoutWhenThePeerStopsReadin
 TEST_P(WSocketTest, FlushSendQueueEndsWhenTheLoopQuits)
 {
     ConnectToPeer();
-    const std::string data = Pattern(32 << 20);
+    const std::string data = PatternBytes(32 << 20);
     sock->Send(data.data(), static_cast<int>(data.size()));
     sock->SetFlushTimeout(0);  // no limit: only the quit flag ends it
     std::thread quitter([&] { loop->Quit(); });
@@ -653,7 +645,7 @@ TEST_P(WSocketTest, PeerResetDuringALargeSendClosesOnceWith10054AndNoError)
     sock->OnError = [&](TObject*) { ++errors; };
     std::vector<int> closedWith;
     sock->OnSessionClosed = [&](TCustomWSocket*, std::uint16_t e) { closedWith.push_back(e); };
-    const std::string data = Pattern(32 << 20);
+    const std::string data = PatternBytes(32 << 20);
     sock->Send(data.data(), static_cast<int>(data.size()));
     ASSERT_GT(sock->BufferedByteCount(), 0);
     EXPECT_FALSE(peer.Read(100000).empty());
