@@ -13,7 +13,7 @@ namespace fuzz {
 [[noreturn]] void CheckFailed(const char* condition, const char* file, int line);
 
 // Cuts `text` at the first `separator` into what lies before and after it; without one, all of
-// it is the first part. Lets a hand-written seed hold two files (a catalogue and a registry, say)
+// it is the first part. Lets a hand-written input hold two files (a catalogue and a registry, say)
 // in readable form.
 inline std::pair<std::string_view, std::string_view> SplitAt(std::string_view text,
                                                              std::string_view separator) {
@@ -23,7 +23,7 @@ inline std::pair<std::string_view, std::string_view> SplitAt(std::string_view te
     return {text.substr(0, at), text.substr(at + separator.size())};
 }
 
-// The separator of two-part seeds: a line holding only "----".
+// The separator of two-part inputs: a line holding only "----".
 inline constexpr std::string_view kPartSeparator = "\n----\n";
 
 }  // namespace fuzz

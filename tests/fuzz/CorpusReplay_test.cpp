@@ -1,4 +1,4 @@
-// Every fuzz target run over every file of its corpus (the seeds and the regression inputs that
+// Every fuzz target run over every file of its corpus (the starting inputs and the regression inputs that
 // once found a fault), and over a few large inputs that would show a parser whose work grows
 // faster than its input. A failed invariant check, an exception that escapes a target, or a
 // sanitizer report (in the sanitizer build) fails the test.
@@ -73,7 +73,7 @@ TEST_P(CorpusReplay, EveryCorpusFilePasses) {
         if (entry.is_regular_file())
             files.push_back(entry.path());
     std::sort(files.begin(), files.end());
-    // A seed corpus of one or two files explores nothing worth the name.
+    // A starting corpus of one or two files explores nothing worth the name.
     EXPECT_GE(files.size(), 3u) << dir;
     for (const fs::path& file : files) {
         const std::string failure = RunOne(target, ReadFile(file));
