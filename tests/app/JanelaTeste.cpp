@@ -14,20 +14,6 @@
 
 namespace fs = std::filesystem;
 
-QApplication& QtTestApp()
-{
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: Qt's own statics may already be gone when a static object's destructor
-    // would run at exit.
-    // Widget tests never need a display, whoever starts them.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 void EscreveCp1252(const std::string& caminho, const std::string& texto)
 {
     if (const fs::path pasta = fs::path(caminho).parent_path(); !pasta.empty())

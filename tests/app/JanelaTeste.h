@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
-#include <QApplication>
-
 #include <gtest/gtest.h>
 
 #include "FtpServers.h"
+#include "QtTestApp.h"
 #include "RecordingUserServices.h"
 #include "TempDir.h"
 #include "download/Servidores.h"
@@ -25,8 +24,6 @@ class TSessaoDownloader;
 class TfrmMireloDownloaderAsyncPrincipal;
 class TfMireloDownloaderAsyncConexao;
 class TfMireloDownloaderAsyncProxy;
-
-QApplication& QtTestApp();
 
 // Writes `texto` (UTF-8 in the test's source) as the server holds it: Windows-1252 with CR LF.
 void EscreveCp1252(const std::string& caminho, const std::string& texto);
