@@ -9,34 +9,12 @@
 #include <vector>
 
 #include "FtpServers.h"
-#include "FtpTestHarness.h"
-#include "ScriptedPeer.h"
+#include "ScriptedFtpTest.h"
 #include "TempDir.h"
 
 using Commands = std::vector<std::string>;
 
-class FtpTranscript : public testing::TestWithParam<LoopBackend> {
-protected:
-    void SetUp() override { h.ftp->SetPort(std::to_string(peer.Port())); }
-
-    ScriptedPeer& LogOnScript() {
-        return peer.Reply("220 scripted peer ready")
-            .Expect("USER anonymous")
-            .Reply("331 Password required")
-            .Expect("PASS guest@example.com")
-            .Reply("230 Logged in");
-    }
-
-    std::string PeerFailure() {
-        std::string failure;
-        peer.Finish(failure);
-        return failure;
-    }
-
-    FtpHarness h{GetParam()};
-    ScriptedPeer peer;
-    TempDir dir;
-};
+class FtpTranscript : public ScriptedFtpTest {};
 
 INSTANTIATE_TEST_SUITE_P(Backends, FtpTranscript, testing::Values(LoopBackend::Poll, LoopBackend::Qt), LoopBackendName);
 

@@ -10,17 +10,16 @@
 #include <vector>
 
 #include "FtpServers.h"
-#include "FtpTestHarness.h"
 #include "PatternBytes.h"
-#include "ScriptedPeer.h"
+#include "ScriptedFtpTest.h"
 #include "TempDir.h"
 
 using Commands = std::vector<std::string>;
 
-class FtpTransferTranscript : public testing::TestWithParam<LoopBackend> {
+class FtpTransferTranscript : public ScriptedFtpTest {
 protected:
     void SetUp() override {
-        h.ftp->SetPort(std::to_string(peer.Port()));
+        ScriptedFtpTest::SetUp();
         h.ftp->SetPassiveMode(true);
         h.ftp->SetHostFileName("f.bin");
         h.ftp->SetLocalFileName(dir / "f.bin");
@@ -32,25 +31,8 @@ protected:
         };
     }
 
-    ScriptedPeer& LogOnScript() {
-        return peer.Reply("220 ready")
-            .Expect("USER anonymous")
-            .Reply("331 Password required")
-            .Expect("PASS guest@example.com")
-            .Reply("230 Logged in");
-    }
-
     void LogOn() { ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0); }
 
-    std::string PeerFailure() {
-        std::string failure;
-        peer.Finish(failure);
-        return failure;
-    }
-
-    FtpHarness h{GetParam()};
-    ScriptedPeer peer;
-    TempDir dir;
     std::string gateOnTrace;
 };
 
