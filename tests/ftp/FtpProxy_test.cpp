@@ -66,12 +66,6 @@ protected:
         return std::make_unique<PyFtpdServer>(options);
     }
 
-    int Get(const std::string& remote, const std::string& local) {
-        h->ftp->SetHostFileName(remote);
-        h->ftp->SetLocalFileName(local);
-        return h->Run(&TCustomFtpCli::GetFile);
-    }
-
     TempDir root;
     TempDir local;
     std::unique_ptr<PyFtpdServer> target;
@@ -88,11 +82,11 @@ TEST_P(FtpProxyConnection, SessionThroughTheProxyFetchesWhatADirectSessionFetche
     EXPECT_TRUE(proxy->WaitForSession("anonymous", "127.0.0.1:21", 5000));
     h->ftp->SetBinary(true);
     ASSERT_EQ(h->Run(&TCustomFtpCli::TypeStep), 0) << h->ftp->ErrorMessage();
-    ASSERT_EQ(Get("data.bin", local / "data.bin"), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Get("data.bin", local / "data.bin"), 0) << h->ftp->ErrorMessage();
     h->ftp->SetLocalFileName(local / "data.bin");
     h->ftp->SetHostFileName("copy.bin");
     ASSERT_EQ(h->Run(&TCustomFtpCli::PutFile), 0) << h->ftp->ErrorMessage();
-    ASSERT_EQ(Get("small.txt", local / "small.txt"), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Get("small.txt", local / "small.txt"), 0) << h->ftp->ErrorMessage();
     ASSERT_EQ(h->Run(&TCustomFtpCli::QuitStep), 0);
     EXPECT_TRUE(local.Read("data.bin") == root.Read("data.bin"));
     EXPECT_TRUE(root.Read("copy.bin") == root.Read("data.bin"));
@@ -103,9 +97,7 @@ TEST_P(FtpProxyConnection, SessionThroughTheProxyFetchesWhatADirectSessionFetche
     ASSERT_EQ(direct.Run(&TCustomFtpCli::LogOn), 0) << direct.ftp->ErrorMessage();
     direct.ftp->SetBinary(true);
     ASSERT_EQ(direct.Run(&TCustomFtpCli::TypeStep), 0) << direct.ftp->ErrorMessage();
-    direct.ftp->SetHostFileName("data.bin");
-    direct.ftp->SetLocalFileName(local / "direct.bin");
-    ASSERT_EQ(direct.Run(&TCustomFtpCli::GetFile), 0) << direct.ftp->ErrorMessage();
+    ASSERT_EQ(direct.Get("data.bin", local / "direct.bin"), 0) << direct.ftp->ErrorMessage();
     EXPECT_TRUE(local.Read("direct.bin") == local.Read("data.bin"));
 }
 
@@ -116,7 +108,7 @@ TEST_P(FtpProxyConnection, AccountOfTheTargetIsNamedThroughTheProxy) {
     h->ftp->SetPassWord("s3cret");
     ASSERT_EQ(h->Run(&TCustomFtpCli::LogOn), 0) << h->ftp->ErrorMessage();
     EXPECT_EQ(h->TraceCount("> USER alice@127.0.0.1"), 1);
-    ASSERT_EQ(Get("small.txt", local / "small.txt"), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Get("small.txt", local / "small.txt"), 0) << h->ftp->ErrorMessage();
     EXPECT_EQ(local.Read("small.txt"), "through the proxy\r\n");
     h->ftp->SetPassWord("wrong");
     ASSERT_EQ(h->Run(&TCustomFtpCli::QuitStep), 0);

@@ -77,18 +77,6 @@ protected:
         h.reset();
     }
 
-    int Get(const std::string& remote, const std::string& local) {
-        h->ftp->SetHostFileName(remote);
-        h->ftp->SetLocalFileName(local);
-        return h->Run(&TCustomFtpCli::GetFile);
-    }
-
-    int Put(const std::string& local, const std::string& remote, void (TCustomFtpCli::*request)() = &TCustomFtpCli::PutFile) {
-        h->ftp->SetLocalFileName(local);
-        h->ftp->SetHostFileName(remote);
-        return h->Run(request);
-    }
-
     int Cwd(const std::string& folder) {
         h->ftp->SetHostDirName(folder);
         return h->Run(&TCustomFtpCli::CwdStep);
@@ -125,7 +113,7 @@ TEST_P(FtpServerIntegration, DownloadsMatchByteForByte) {
         h->ftp->SetHostFileName(sample.Name);
         ASSERT_EQ(h->Run(&TCustomFtpCli::SizeStep), 0) << h->ftp->ErrorMessage();
         EXPECT_EQ(h->ftp->RemoteFileSize(), static_cast<std::int64_t>(sample.Size));
-        ASSERT_EQ(Get(sample.Name, local / sample.Name), 0) << h->ftp->ErrorMessage();
+        ASSERT_EQ(h->Get(sample.Name, local / sample.Name), 0) << h->ftp->ErrorMessage();
         EXPECT_EQ(h->LastRequest(), frqGet);
         EXPECT_TRUE(local.Read(sample.Name) == root.Read(sample.Name));
         EXPECT_EQ(h->ftp->TransferredBytes(), static_cast<std::int64_t>(sample.Size));
@@ -133,7 +121,7 @@ TEST_P(FtpServerIntegration, DownloadsMatchByteForByte) {
     h->ftp->SetHostFileName("absent.bin");
     EXPECT_EQ(h->Run(&TCustomFtpCli::SizeStep), 550);
     EXPECT_EQ(h->ftp->RemoteFileSize(), 0);
-    EXPECT_EQ(Get("absent.bin", local / "absent.bin"), 550);
+    EXPECT_EQ(h->Get("absent.bin", local / "absent.bin"), 550);
     EXPECT_EQ(h->ftp->EngineState(), fesReady);
 }
 
@@ -157,22 +145,22 @@ TEST_P(FtpServerIntegration, UploadsAppendAndResumeMatchByteForByte) {
     ASSERT_EQ(Cwd("incoming"), 0) << h->ftp->ErrorMessage();
     for (const Sample& sample : kSamples) {
         SCOPED_TRACE(sample.Name);
-        ASSERT_EQ(Put(root / sample.Name, sample.Name), 0) << h->ftp->ErrorMessage();
+        ASSERT_EQ(h->Put(root / sample.Name, sample.Name), 0) << h->ftp->ErrorMessage();
         EXPECT_EQ(h->LastRequest(), frqPut);
         EXPECT_TRUE(root.Read(std::string("incoming/") + sample.Name) == root.Read(sample.Name));
     }
-    ASSERT_EQ(Put(root / "one.bin", "frame.bin", &TCustomFtpCli::AppendFile), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Put(root / "one.bin", "frame.bin", &TCustomFtpCli::AppendFile), 0) << h->ftp->ErrorMessage();
     EXPECT_EQ(h->LastRequest(), frqAppend);
     EXPECT_TRUE(root.Read("incoming/frame.bin") == root.Read("frame.bin") + root.Read("one.bin"));
 
     // An interrupted upload: the server holds the first part; REST continues from its size.
     std::string big = root.Read("big.bin");
     local.Write("part.bin", big.substr(0, 1000 * 1000));
-    ASSERT_EQ(Put(local / "part.bin", "resumed.bin"), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Put(local / "part.bin", "resumed.bin"), 0) << h->ftp->ErrorMessage();
     h->ftp->SetHostFileName("resumed.bin");
     ASSERT_EQ(h->Run(&TCustomFtpCli::SizeStep), 0);
     h->ftp->SetRestartOffset(h->ftp->RemoteFileSize());
-    ASSERT_EQ(Put(root / "big.bin", "resumed.bin", &TCustomFtpCli::ResumePutFile), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Put(root / "big.bin", "resumed.bin", &TCustomFtpCli::ResumePutFile), 0) << h->ftp->ErrorMessage();
     EXPECT_TRUE(root.Read("incoming/resumed.bin") == big);
 }
 
@@ -188,7 +176,7 @@ TEST_P(FtpServerIntegration, DirectoryRequestsChangeTheServedFolder) {
     ASSERT_EQ(h->Run(&TCustomFtpCli::RmdStep), 0) << h->ftp->ErrorMessage();
     EXPECT_FALSE(std::filesystem::exists(root / "incoming/made"));
 
-    ASSERT_EQ(Put(root / "frame.bin", "before.bin"), 0);
+    ASSERT_EQ(h->Put(root / "frame.bin", "before.bin"), 0);
     h->ftp->SetHostFileName("before.bin");
     h->ftp->SetLocalFileName("after.bin");
     ASSERT_EQ(h->Run(&TCustomFtpCli::RenameFile), 0) << h->ftp->ErrorMessage();

@@ -72,18 +72,6 @@ protected:
         h.reset();
     }
 
-    int Get(const std::string& remote, const std::string& local) {
-        h->ftp->SetHostFileName(remote);
-        h->ftp->SetLocalFileName(local);
-        return h->Run(&TCustomFtpCli::GetFile);
-    }
-
-    int Put(const std::string& local, const std::string& remote) {
-        h->ftp->SetLocalFileName(local);
-        h->ftp->SetHostFileName(remote);
-        return h->Run(&TCustomFtpCli::PutFile);
-    }
-
     // Connections the proxy has carried to the server so far, waiting up to a few seconds for
     // the count to reach `atLeast`.
     int ProxiedConnections(int atLeast) {
@@ -114,10 +102,10 @@ TEST_P(FtpSocks, EveryTransferOfASessionGoesThroughTheProxy) {
     // Each data connection is a new connection of the data socket, and each must be sent through
     // the proxy again: the server (pyftpdlib) refuses a data connection from another address than
     // the control connection's, and the proxy counts what it carried.
-    ASSERT_EQ(Get("data.bin", local / "first.bin"), 0) << h->ftp->ErrorMessage();
-    ASSERT_EQ(Put(local / "first.bin", "uploaded.bin"), 0) << h->ftp->ErrorMessage();
-    ASSERT_EQ(Get("small.txt", local / "small.txt"), 0) << h->ftp->ErrorMessage();
-    ASSERT_EQ(Get("uploaded.bin", local / "again.bin"), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Get("data.bin", local / "first.bin"), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Put(local / "first.bin", "uploaded.bin"), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Get("small.txt", local / "small.txt"), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Get("uploaded.bin", local / "again.bin"), 0) << h->ftp->ErrorMessage();
     EXPECT_TRUE(local.Read("first.bin") == root.Read("data.bin"));
     EXPECT_TRUE(root.Read("uploaded.bin") == root.Read("data.bin"));
     EXPECT_EQ(local.Read("small.txt"), "a small file\r\n");
@@ -127,7 +115,7 @@ TEST_P(FtpSocks, EveryTransferOfASessionGoesThroughTheProxy) {
 
     // A second session of the same client goes through the proxy as well.
     ASSERT_EQ(h->Run(&TCustomFtpCli::LogOn), 0) << h->ftp->ErrorMessage();
-    ASSERT_EQ(Get("small.txt", local / "second.txt"), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Get("small.txt", local / "second.txt"), 0) << h->ftp->ErrorMessage();
     EXPECT_EQ(local.Read("second.txt"), "a small file\r\n");
     EXPECT_EQ(ProxiedConnections(7), 7);
     ASSERT_EQ(h->Run(&TCustomFtpCli::QuitStep), 0);
@@ -139,9 +127,7 @@ TEST_P(FtpSocks, EveryTransferOfASessionGoesThroughTheProxy) {
     ASSERT_EQ(direct.Run(&TCustomFtpCli::LogOn), 0) << direct.ftp->ErrorMessage();
     direct.ftp->SetBinary(true);
     ASSERT_EQ(direct.Run(&TCustomFtpCli::TypeStep), 0) << direct.ftp->ErrorMessage();
-    direct.ftp->SetHostFileName("data.bin");
-    direct.ftp->SetLocalFileName(local / "direct.bin");
-    ASSERT_EQ(direct.Run(&TCustomFtpCli::GetFile), 0) << direct.ftp->ErrorMessage();
+    ASSERT_EQ(direct.Get("data.bin", local / "direct.bin"), 0) << direct.ftp->ErrorMessage();
     EXPECT_TRUE(local.Read("direct.bin") == local.Read("first.bin"));
 }
 

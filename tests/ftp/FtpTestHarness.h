@@ -42,6 +42,21 @@ struct FtpHarness {
         return done.back().second;
     }
 
+    // Fetches `remote` into the local file `local`; the Error as Run returns it.
+    int Get(const std::string& remote, const std::string& local) {
+        ftp->SetHostFileName(remote);
+        ftp->SetLocalFileName(local);
+        return Run(&TCustomFtpCli::GetFile);
+    }
+
+    // Sends the local file `local` as `remote` with PutFile, or with the upload request given.
+    int Put(const std::string& local, const std::string& remote,
+            void (TCustomFtpCli::*request)() = &TCustomFtpCli::PutFile) {
+        ftp->SetLocalFileName(local);
+        ftp->SetHostFileName(remote);
+        return Run(request);
+    }
+
     TFtpRequest LastRequest() const { return done.empty() ? ftpRqNone : done.back().first; }
 
     // How many trace lines equal `text`.
