@@ -150,6 +150,16 @@ bool ServerProcess::WaitForExit(int timeoutMs, std::string& errors) {
     }
 }
 
+std::uint16_t ServerProcess::ReadAnnouncedPort(const std::string& name) {
+    std::string line;
+    if (!ReadLine(line, 20000)) {
+        std::string errors;
+        WaitForExit(2000, errors);
+        throw std::runtime_error(name + " did not start: " + errors);
+    }
+    return static_cast<std::uint16_t>(std::stoi(line));
+}
+
 std::uint16_t FreePortOn(const std::string& address) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -228,14 +238,7 @@ PyFtpdServer::PyFtpdServer(const Options& options) {
         argv.push_back(options.LogFile);
     }
     process_ = std::make_unique<ServerProcess>(argv);
-    // The script prints its port once it is listening, so no probing is needed.
-    std::string line;
-    if (!process_->ReadLine(line, 20000)) {
-        std::string errors;
-        process_->WaitForExit(2000, errors);
-        throw std::runtime_error("pyftpdlib did not start: " + errors);
-    }
-    port_ = static_cast<std::uint16_t>(std::stoi(line));
+    port_ = process_->ReadAnnouncedPort("pyftpdlib");
 }
 
 bool VsftpdServer::CanRun(std::string& reason) {

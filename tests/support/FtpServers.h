@@ -29,6 +29,9 @@ public:
     // Waits up to `timeoutMs` for output on stderr or for the process to end; returns true once
     // the process has ended (its stderr text is then in `errors`).
     bool WaitForExit(int timeoutMs, std::string& errors);
+    // For a server that prints its port once it listens: that port. Throws "<name> did not
+    // start: " and the server's errors when it ends, or says nothing for 20 seconds, first.
+    std::uint16_t ReadAnnouncedPort(const std::string& name);
 
 private:
     pid_t pid_ = -1;

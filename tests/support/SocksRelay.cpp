@@ -3,19 +3,11 @@
 #include "FtpServers.h"
 
 #include <chrono>
-#include <stdexcept>
 
 SocksRelay::SocksRelay() {
     process_ = std::make_unique<ServerProcess>(std::vector<std::string>{
         "/usr/bin/python3", TestSupportDir() + "socks4_relay.py", "--source", kSourceAddress});
-    // The relay prints its port once it listens.
-    std::string line;
-    if (!process_->ReadLine(line, 20000)) {
-        std::string errors;
-        process_->WaitForExit(2000, errors);
-        throw std::runtime_error("the SOCKS 4 relay did not start: " + errors);
-    }
-    port_ = static_cast<std::uint16_t>(std::stoi(line));
+    port_ = process_->ReadAnnouncedPort("the SOCKS 4 relay");
 }
 
 SocksRelay::~SocksRelay() = default;
