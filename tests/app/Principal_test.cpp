@@ -1,11 +1,6 @@
 // The main window against pyftpdlib on loopback, offscreen, as a user would drive it.
 #include "app/uMireloDownloaderAsyncPrincipal.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -17,6 +12,7 @@
 #include <QTreeWidget>
 
 #include "JanelaTeste.h"
+#include "LoopbackPeer.h"
 #include "download/SessaoDownloader.h"
 #include "download/uMireloDownloaderAsyncConexao.h"
 #include "download/uMireloDownloaderAsyncMsg.h"
@@ -335,16 +331,8 @@ TEST_F(Principal, ARefusedConnectionSaysSoAndAsksNothingOnExit)
 // (nothing connects behind the user's back later), with no message, and the window stays usable.
 TEST_F(Principal, CancelarGivesUpALogOnThatNeverGetsItsGreeting)
 {
-    const int mudo = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(mudo, 0);
-    sockaddr_in endereco{};
-    endereco.sin_family = AF_INET;
-    endereco.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(mudo, reinterpret_cast<sockaddr*>(&endereco), sizeof endereco), 0);
-    ASSERT_EQ(::listen(mudo, 4), 0);
-    socklen_t tamanho = sizeof endereco;
-    ::getsockname(mudo, reinterpret_cast<sockaddr*>(&endereco), &tamanho);
-    Abre(ntohs(endereco.sin_port));
+    loopback::Listener mudo;
+    Abre(mudo.Port());
 
     bool mostrado = false;
     // The user gives up while the dialog waits for the greeting.
@@ -358,7 +346,6 @@ TEST_F(Principal, CancelarGivesUpALogOnThatNeverGetsItsGreeting)
     EXPECT_FALSE(sessao->IsControlOpen());
     EXPECT_EQ(sessao->ftpDownloader().EngineState(), fesReady);
     EXPECT_TRUE(janela->treParent->isEnabled());
-    ::close(mudo);
 }
 
 TEST_F(Principal, AMissingCatalogueSaysSoAndLeavesTheTreeAsItWas)
