@@ -22,10 +22,10 @@ namespace fs = std::filesystem;
 // Bytes that tell a file apart from any other and from a shifted copy of itself.
 inline std::string Content(const std::string& name, std::size_t size) {
     std::string bytes(size, '\0');
-    std::size_t seed = std::hash<std::string>()(name);
+    std::size_t state = std::hash<std::string>()(name);
     for (std::size_t i = 0; i < size; ++i) {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-        bytes[i] = static_cast<char>(seed >> 56);
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        bytes[i] = static_cast<char>(state >> 56);
     }
     return bytes;
 }
