@@ -34,15 +34,6 @@ std::string Sample(std::size_t size) {
 
 const std::string kBig = Sample(512 * 1024);
 
-long ResidentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
-
 std::int64_t LocalSize(const std::string& path) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);

@@ -33,15 +33,6 @@ using mirelo_download::ResultadoExecucao;
 
 constexpr int kTimeoutSeconds = 2;
 
-long ResidentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
-
 // One session as the headless mode builds it, working in the sandbox's working folder, which
 // is where the session keeps its catalogue copies.
 class Sessao {

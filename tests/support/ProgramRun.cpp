@@ -22,13 +22,17 @@ constexpr long kSampleMs = 20;
 
 // The peak resident memory of the program `pid` runs now (VmHWM), 0 when it cannot be read. The
 // peak that wait4 reports would not do: it starts with the size of the test process that forked.
-long PeakResidentKb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+long StatusKb(const std::string& statusFile, const std::string& field) {
+    std::ifstream status(statusFile);
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(field.size()));
     return 0;
+}
+
+long PeakResidentKb(pid_t pid) {
+    return StatusKb("/proc/" + std::to_string(pid) + "/status", "VmHWM:");
 }
 
 // scripts/valgrind-subset says so.
@@ -144,6 +148,8 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
         result.Signal = WTERMSIG(status);
     return result;
 }
+
+long ResidentKb() { return StatusKb("/proc/self/status", "VmRSS:"); }
 
 bool MemoryChecked() {
 #if defined(__SANITIZE_ADDRESS__)

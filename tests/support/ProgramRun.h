@@ -24,6 +24,9 @@ struct ProgramResult {
 // bounds are judged in the ordinary build only.
 bool MemoryChecked();
 
+// The resident memory of this process now (VmRSS), 0 when it cannot be read.
+long ResidentKb();
+
 // `argv[0]` is the program's path. `environment` adds to (or replaces in) the test's own.
 ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& workDir,
                          const std::vector<std::pair<std::string, std::string>>& environment,
