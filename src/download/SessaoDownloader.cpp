@@ -217,6 +217,11 @@ bool TSessaoDownloader::FtpPronto()
     return !Encerrando_;
 }
 
+bool TSessaoDownloader::GaranteConexao()
+{
+    return IsControlOpen();
+}
+
 void TSessaoDownloader::Aborta()
 {
     Ftp->AbortAll();

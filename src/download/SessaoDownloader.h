@@ -52,6 +52,11 @@ public:
     // client's Timeout passed without progress (the request is then aborted).
     bool FtpPronto();
 
+    // Makes sure the control connection is up before a request: when the server or the network
+    // has closed it, logs on again to the same server (same user, proxy or SOCKS settings) with
+    // the connecting dialog and sets the binary type. True when the session is connected.
+    bool GaranteConexao();
+
     // Fetches the component catalogue of installation `posicao` (from 0) of form slot
     // `formSlot` into the working directory. True when a fresh one was fetched; false leaves the
     // old copy and Componentes untouched (a message has been shown).

@@ -457,6 +457,10 @@ public:
     // Seconds the waiting operations wait at most; 0 waits without limit.
     int Timeout() const { return timeout_; }
     void SetTimeout(int seconds) { timeout_ = seconds; }
+    // Seconds a transfer may go without a byte of data before it fails with 426, so a stalled
+    // transfer is noticed long before the Timeout; 0 leaves transfers to the Timeout alone.
+    int StallTimeout() const { return stallTimeout_; }
+    void SetStallTimeout(int seconds) { stallTimeout_ = seconds; }
     // Kept for the component's published shape; both values wait in the same event loop.
     bool MultiThreaded() const { return multiThreaded_; }
     void SetMultiThreaded(bool value) { multiThreaded_ = value; }
@@ -478,6 +482,7 @@ private:
     void MoveDeadline();
 
     int timeout_ = 15;
+    int stallTimeout_ = 60;
     bool multiThreaded_ = false;
     platform::EventLoop::Clock::time_point deadline_{};
 };
