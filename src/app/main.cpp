@@ -21,6 +21,7 @@
 #include "ftp/Ftpcli.h"
 #include "platform/Registry.h"
 #include "qt/QtEventLoop.h"
+#include "qt/QtPortugues.h"
 #include "qt/QtUserServices.h"
 
 namespace {
@@ -59,6 +60,7 @@ int main(int argc, char** argv)
     if (argc > 1)
         return RunHeadless(argc, argv);
     QApplication app(argc, argv);
+    mirelo_qt::UsaPortuguesDoBrasil(app);
     platform::QtEventLoop loop;
     mirelo_qt::QtUserServices servicos;
     platform::WineRegistry registro;

@@ -2,6 +2,8 @@
 #include "app/uMireloDownloaderAsyncPrincipal.h"
 
 #include <QAction>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -17,6 +19,7 @@
 #include "download/uMireloDownloaderAsyncConexao.h"
 #include "download/uMireloDownloaderAsyncMsg.h"
 #include "ftp/Ftpcli.h"
+#include "qt/QtPortugues.h"
 
 namespace {
 
@@ -403,6 +406,29 @@ TEST_F(Principal, TheLinksGoToThePageAndTheHelpDesk)
     EXPECT_EQ(servicos.Opened[0], kPaginaOrva);
     EXPECT_EQ(servicos.Opened[1],
               std::string("mailto:") + kEmailAtendimento + "?subject=Downloader");
+}
+
+// Qt's own buttons and the folder chooser speak Portuguese whatever the locale of the test run.
+TEST(Portugues, QtsOwnButtonsAndTheFolderChooserArePortuguese)
+{
+    QApplication& app = QtTestApp();
+    const QLocale antes;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    ASSERT_TRUE(mirelo_qt::UsaPortuguesDoBrasil(app));
+    EXPECT_EQ(QLocale().name(), QStringLiteral("pt_BR"));
+
+    QMessageBox pergunta(QMessageBox::Question, QStringLiteral("Atenção"), QStringLiteral("?"),
+                         QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(pergunta.button(QMessageBox::Yes)->text().remove('&'), QStringLiteral("Sim"));
+    EXPECT_EQ(pergunta.button(QMessageBox::No)->text().remove('&'), QStringLiteral("Não"));
+
+    QFileDialog escolha;
+    escolha.setOption(QFileDialog::DontUseNativeDialog);
+    escolha.setFileMode(QFileDialog::Directory);
+    const QLabel* procurar = escolha.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    ASSERT_NE(procurar, nullptr);
+    EXPECT_EQ(procurar->text(), QStringLiteral("Procurar em:"));
+    QLocale::setDefault(antes);
 }
 
 // The server holds every reply back for seconds; the wait gives up after the client's Timeout
