@@ -23,6 +23,10 @@ constexpr auto kEndlessLimit = std::chrono::seconds(120);
 constexpr std::size_t kLongLineExtra = 64 * 1024;
 // How long a server waits for a data connection that is not coming before it answers 425.
 constexpr int kLateReplyMs = 5000;
+// The most a stalled transfer is held before the server gives it up itself.
+constexpr int kStallLimitMs = 120000;
+// The block the data connection is fed in, so the count of sent bytes follows the network.
+constexpr std::size_t kDataBlock = 64 * 1024;
 
 void CloseFd(int& fd) {
     if (fd >= 0)
@@ -153,8 +157,9 @@ FaultyFtpServer::~FaultyFtpServer() {
 std::string FaultyFtpServer::HostAndPort() const { return "127.0.0.1:" + std::to_string(port_); }
 
 void FaultyFtpServer::AddFile(const std::string& path, std::string bytes) {
+    auto shared = std::make_shared<const std::string>(std::move(bytes));
     std::lock_guard<std::mutex> lock(mutex_);
-    files_[Normalize("/", path)] = std::move(bytes);
+    files_[Normalize("/", path)] = std::move(shared);
 }
 
 void FaultyFtpServer::AddFolder(const std::string& path) {
@@ -164,12 +169,41 @@ void FaultyFtpServer::AddFolder(const std::string& path) {
 
 void FaultyFtpServer::SetFault(Fault fault, const std::string& command, const std::string& pathSuffix, int times,
                                int skip) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        faults_.clear();
+    }
+    AddFault(fault, command, pathSuffix, times, skip);
+}
+
+void FaultyFtpServer::AddFault(Fault fault, const std::string& command, const std::string& pathSuffix, int times,
+                               int skip) {
+    if (fault == Fault::None)
+        return;
     std::lock_guard<std::mutex> lock(mutex_);
-    fault_ = fault;
-    faultCommand_ = command;
-    faultSuffix_ = pathSuffix;
-    faultTimes_ = times;
-    faultSkip_ = skip;
+    faults_.push_back(FaultRule{fault, command, pathSuffix, times, skip});
+}
+
+void FaultyFtpServer::SetCutAfter(std::int64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cutAfter_ = bytes;
+}
+
+void FaultyFtpServer::SetIdleLimit(std::chrono::milliseconds limit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    idleLimit_ = limit;
+}
+
+std::int64_t FaultyFtpServer::BytesSent(const std::string& path) const {
+    const std::string normalized = Normalize("/", path);
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = sent_.find(normalized);
+    return it == sent_.end() ? 0 : it->second;
+}
+
+std::size_t FaultyFtpServer::CutPoint(std::size_t size) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cutAfter_ < 0 ? size / 2 : std::min(size, static_cast<std::size_t>(cutAfter_));
 }
 
 std::vector<std::string> FaultyFtpServer::Commands() const {
@@ -187,18 +221,25 @@ int FaultyFtpServer::CountCommands(const std::string& prefix) const {
 
 FaultyFtpServer::Fault FaultyFtpServer::TakeFault(const std::string& command, const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (fault_ == Fault::None || faultTimes_ == 0 || command != faultCommand_)
-        return Fault::None;
-    if (!faultSuffix_.empty() &&
-        (path.size() < faultSuffix_.size() || path.compare(path.size() - faultSuffix_.size(), faultSuffix_.size(), faultSuffix_) != 0))
-        return Fault::None;
-    if (faultSkip_ > 0) {
-        --faultSkip_;
-        return Fault::None;
+    Fault played = Fault::None;
+    // Every matching rule counts the command, so each keeps its own skip and times.
+    for (FaultRule& rule : faults_) {
+        if (rule.Times == 0 || command != rule.Command)
+            continue;
+        if (!rule.Suffix.empty() && (path.size() < rule.Suffix.size() ||
+                                     path.compare(path.size() - rule.Suffix.size(), rule.Suffix.size(), rule.Suffix) != 0))
+            continue;
+        if (rule.Skip > 0) {
+            --rule.Skip;
+            continue;
+        }
+        if (played != Fault::None)
+            continue;
+        if (rule.Times > 0)
+            --rule.Times;
+        played = rule.What;
     }
-    if (faultTimes_ > 0)
-        --faultTimes_;
-    return fault_;
+    return played;
 }
 
 std::string FaultyFtpServer::Normalize(const std::string& cwd, const std::string& path) const {
@@ -237,20 +278,17 @@ bool FaultyFtpServer::IsFolder(const std::string& path) const {
     return it != files_.end() && it->first.compare(0, path.size() + 1, path + "/") == 0;
 }
 
-bool FaultyFtpServer::Lookup(const std::string& path, std::string& bytes) const {
+FaultyFtpServer::Bytes FaultyFtpServer::Lookup(const std::string& path) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = files_.find(path);
-    if (it == files_.end())
-        return false;
-    bytes = it->second;
-    return true;
+    return it == files_.end() ? nullptr : it->second;
 }
 
 std::vector<std::pair<std::string, std::int64_t>> FaultyFtpServer::Listing(const std::string& folder) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::pair<std::string, std::int64_t>> entries;
     const std::string prefix = folder == "/" ? "/" : folder + "/";
-    for (const auto& [path, bytes] : files_) {
+    for (const auto& [path, file] : files_) {
         if (path.compare(0, prefix.size(), prefix) != 0)
             continue;
         std::string rest = path.substr(prefix.size());
@@ -260,7 +298,7 @@ std::vector<std::pair<std::string, std::int64_t>> FaultyFtpServer::Listing(const
             if (entries.empty() || entries.back().first != rest)
                 entries.emplace_back(rest, -1);
         } else {
-            entries.emplace_back(rest, static_cast<std::int64_t>(bytes.size()));
+            entries.emplace_back(rest, static_cast<std::int64_t>(file->size()));
         }
     }
     return entries;
@@ -303,8 +341,21 @@ void FaultyFtpServer::Serve(int control) {
     default:
         SendAll(control, "220 Faulty FTP server ready.\r\n", stop);
     }
+    std::chrono::milliseconds idle;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        idle = idleLimit_;
+    }
     std::string line;
-    while (!stopping_ && session.ReadLine(line, stop)) {
+    for (;;) {
+        if (idle.count() > 0 && session.Pending.find('\n') == std::string::npos &&
+            !WaitReady(control, POLLIN, stop, static_cast<int>(idle.count()))) {
+            if (!stopping_)
+                SendAll(control, "421 Timeout.\r\n", stop);
+            return;
+        }
+        if (stopping_ || !session.ReadLine(line, stop))
+            return;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             commands_.push_back(line);
@@ -316,8 +367,10 @@ void FaultyFtpServer::Serve(int control) {
 
 bool FaultyFtpServer::HandleCommand(Session& session, const std::string& line) {
     const int stop = stopPipe_[0];
-    const std::size_t space = line.find(' ');
-    const std::string verb = Upper(line.substr(0, space));
+    // An urgent ABOR comes after the Telnet interrupt and sync bytes; they are not the verb's.
+    const std::size_t start = std::min(line.size(), line.find_first_not_of("\xFF\xF4\xF2"));
+    const std::size_t space = line.find(' ', start);
+    const std::string verb = Upper(line.substr(start, space == std::string::npos ? std::string::npos : space - start));
     const std::string argument = space == std::string::npos ? std::string() : line.substr(space + 1);
     const std::string path = Normalize(session.Cwd, argument);
     // A transfer answers in several replies; it takes and plays its own faults.
@@ -328,6 +381,10 @@ bool FaultyFtpServer::HandleCommand(Session& session, const std::string& line) {
         return true;
     if (fault == Fault::EndlessMultiline)
         return PlayEndlessReply(session);
+    if (fault == Fault::Reply421) {
+        SendAll(session.Control, "421 Service not available, closing control connection.\r\n", stop);
+        return false;
+    }
 
     std::string reply;
     bool closeAfter = false;
@@ -352,11 +409,11 @@ bool FaultyFtpServer::HandleCommand(Session& session, const std::string& line) {
             reply = "550 No such directory.";
         }
     } else if (verb == "SIZE") {
-        std::string bytes;
-        if (!Lookup(path, bytes)) {
+        const Bytes bytes = Lookup(path);
+        if (!bytes) {
             reply = "550 " + argument + " is not retrievable.";
         } else {
-            std::int64_t size = static_cast<std::int64_t>(bytes.size());
+            std::int64_t size = static_cast<std::int64_t>(bytes->size());
             if (fault == Fault::SizeLarger)
                 size += 1000;
             else if (fault == Fault::SizeSmaller)
@@ -365,6 +422,14 @@ bool FaultyFtpServer::HandleCommand(Session& session, const std::string& line) {
                 size = -5;
             reply = "213 " + std::to_string(size);
         }
+    } else if (verb == "ABOR") {
+        reply = "226 ABOR command successful.";
+    } else if (verb == "PASV" && fault == Fault::RefusePasv) {
+        reply = "502 Command not implemented.";
+    } else if (verb == "PORT" && fault == Fault::RefusePort) {
+        reply = "500 Illegal PORT command.";
+    } else if (verb == "REST" && fault == Fault::RefuseRest) {
+        reply = "502 Command not implemented.";
     } else if (verb == "PASV") {
         CloseFd(session.PassiveListener);
         session.HasActive = false;
@@ -459,31 +524,92 @@ bool FaultyFtpServer::OpenData(Session& session, int& data) {
     return true;
 }
 
+bool FaultyFtpServer::SendData(int data, std::string_view bytes, const std::string& path) {
+    while (!bytes.empty()) {
+        const std::string_view block = bytes.substr(0, kDataBlock);
+        ssize_t n = ::send(data, block.data(), block.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            if (!path.empty()) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                sent_[path] += n;
+            }
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            if (!WaitReady(data, POLLOUT, stopPipe_[0]))
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FaultyFtpServer::HoldStalled(Session& session, int& data) {
+    const int stop = stopPipe_[0];
+    pollfd fds[3] = {{data, POLLIN, 0}, {session.Control, POLLIN, 0}, {stop, POLLIN, 0}};
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStallLimitMs);
+    bool controlGone = false;
+    while (!stopping_ && std::chrono::steady_clock::now() < limit) {
+        int n = ::poll(fds, 3, 1000);
+        if (n < 0 && errno != EINTR)
+            break;
+        if (n <= 0)
+            continue;
+        if ((fds[2].revents & POLLIN) != 0)
+            return false;
+        if (fds[1].revents != 0) {
+            // The client speaks (ABOR, or anything else): the command is left for the session
+            // to read once the transfer has been answered. A close is noticed there too.
+            char peek;
+            controlGone = ::recv(session.Control, &peek, 1, MSG_PEEK) == 0;
+            break;
+        }
+        if (fds[0].revents != 0) {
+            char block[512];
+            if (::recv(data, block, sizeof block, 0) <= 0)
+                break;  // the client closed the data connection
+        }
+    }
+    CloseFd(data);
+    if (controlGone)
+        return false;
+    return SendAll(session.Control, "426 Connection closed; transfer aborted.\r\n", stop);
+}
+
 bool FaultyFtpServer::Transfer(Session& session, const std::string& verb, const std::string& argument) {
     const int stop = stopPipe_[0];
-    std::string bytes;
+    Bytes file;
+    std::string listing;
+    std::string_view all;
+    std::string counted;  // the file whose sent bytes are counted; none for listings
     if (verb == "RETR") {
-        const std::string path = Normalize(session.Cwd, argument);
-        if (!Lookup(path, bytes))
+        counted = Normalize(session.Cwd, argument);
+        file = Lookup(counted);
+        if (!file)
             return SendAll(session.Control, "550 " + argument + ": No such file.\r\n", stop);
-        bytes.erase(0, std::min(session.RestOffset, bytes.size()));
+        all = std::string_view(*file).substr(std::min(session.RestOffset, file->size()));
         session.RestOffset = 0;
     } else {
         const std::string folder = argument.empty() || argument[0] == '-' ? session.Cwd : Normalize(session.Cwd, argument);
         for (const auto& [name, size] : Listing(folder)) {
             if (verb == "NLST")
-                bytes += name + "\r\n";
+                listing += name + "\r\n";
             else if (size < 0)
-                bytes += "drwxr-xr-x   2 ftp      ftp          4096 Jan 01 00:00 " + name + "\r\n";
+                listing += "drwxr-xr-x   2 ftp      ftp          4096 Jan 01 00:00 " + name + "\r\n";
             else
-                bytes += "-rw-r--r--   1 ftp      ftp      " + std::to_string(size) + " Jan 01 00:00 " + name + "\r\n";
+                listing += "-rw-r--r--   1 ftp      ftp      " + std::to_string(size) + " Jan 01 00:00 " + name + "\r\n";
         }
+        all = listing;
     }
     const Fault fault = TakeFault(verb, argument.empty() ? std::string() : Normalize(session.Cwd, argument));
     if (fault == Fault::NoReply)
         return true;
     if (fault == Fault::EndlessMultiline)
         return PlayEndlessReply(session);
+    if (fault == Fault::Reply421) {
+        SendAll(session.Control, "421 Service not available, closing control connection.\r\n", stop);
+        return false;
+    }
 
     if (fault == Fault::DataNeverOpens) {
         CloseFd(session.PassiveListener);
@@ -503,39 +629,52 @@ bool FaultyFtpServer::Transfer(Session& session, const std::string& verb, const 
     int data = -1;
     if (!OpenData(session, data))
         return SendAll(session.Control, "425 Can't open data connection.\r\n", stop);
-    if (!SendAll(session.Control, "150 Opening BINARY mode data connection (" + std::to_string(bytes.size()) + " bytes).\r\n", stop)) {
+    // Like the common servers, the size announced is the whole file's, whatever REST skips.
+    const std::size_t announced = file ? file->size() : all.size();
+    if (!SendAll(session.Control, "150 Opening BINARY mode data connection (" + std::to_string(announced) + " bytes).\r\n", stop)) {
         CloseFd(data);
         return false;
     }
-    const std::string_view all(bytes);
-    const std::string_view half = all.substr(0, all.size() / 2);
+    const std::string_view cut = all.substr(0, CutPoint(all.size()));
     switch (fault) {
     case Fault::CloseDuringTransfer:
-        SendAll(data, half, stop);
+        SendData(data, all.substr(0, all.size() / 2), counted);
         CloseFd(session.Control);
         CloseFd(data);
         return false;
     case Fault::ResetDataHalfway:
     case Fault::ResetDataClaimComplete: {
-        SendAll(data, half, stop);
+        SendData(data, cut, counted);
         Reset(data);
         const char* reply = fault == Fault::ResetDataHalfway ? "426 Connection closed; transfer aborted.\r\n"
                                                              : "226 Transfer complete.\r\n";
         return SendAll(session.Control, reply, stop);
     }
+    case Fault::CutTransfer:
+        if (cut.size() >= all.size())
+            break;  // nothing would be left to cut: this try is sent whole
+        SendData(data, cut, counted);
+        CloseFd(data);
+        return SendAll(session.Control, "426 Connection closed; transfer aborted.\r\n", stop);
+    case Fault::StallTransfer:
+        if (!SendData(data, cut, counted)) {
+            CloseFd(data);
+            return SendAll(session.Control, "426 Connection closed; transfer aborted.\r\n", stop);
+        }
+        return HoldStalled(session, data);
     case Fault::TruncatedTransfer:
-        SendAll(data, half, stop);
+        SendData(data, all.substr(0, all.size() / 2), counted);
         CloseFd(data);
         return SendAll(session.Control, "226 Transfer complete.\r\n", stop);
     case Fault::CloseDuringReply:
-        SendAll(data, all, stop);
+        SendData(data, all, counted);
         CloseFd(data);
         SendAll(session.Control, "226 Transfer co", stop);
         return false;
     default:
         break;
     }
-    const bool sent = SendAll(data, all, stop);
+    const bool sent = SendData(data, all, counted);
     CloseFd(data);
     if (!sent)
         return SendAll(session.Control, "426 Connection closed; transfer aborted.\r\n", stop);
