@@ -65,7 +65,7 @@ void GravaRegrasIni(std::string_view caminhoRegra, int j, const std::string& dir
     if (!NomeArquivoSeguro(regra.Nome))
         throw EInOutError("O arquivo de regras \"" + std::string(caminhoRegra) +
                           "\" tem um nome que não pode ser gravado na pasta de download.");
-    const std::string local = pastaDestino + regra.Nome;
+    const std::string local = pastaDestino + NomeEmDisco(regra.Nome);
     baixa({diretorioSite + regra.Diretorio, regra.Nome, local});
     for (const std::string& linha : LinhasColetadas(ReadTextFile(local), j))
         arquivoRegras.WriteLine(linha);

@@ -47,8 +47,8 @@ struct ArquivoABaixar {
 using BaixaArquivo = std::function<void(const ArquivoABaixar&)>;
 
 // GravaRegrasIni(p, j): nothing for an empty p. Otherwise fetches the rule file through `baixa`
-// (from DiretorioSite + its directory into PastaDestino + its name, where it stays), reads it and
-// appends its lines (LinhasColetadas) to `arquivoRegras`. Raises EInOutError with a message that
+// (from DiretorioSite + its directory into PastaDestino + its name on disk, NomeEmDisco, where
+// it stays), reads it and appends its lines (LinhasColetadas) to `arquivoRegras`. Raises EInOutError with a message that
 // names the rule file when its name is not a safe local name (nothing is fetched then) or when
 // the fetched copy cannot be read.
 void GravaRegrasIni(std::string_view caminhoRegra, int j, const std::string& diretorioSite,

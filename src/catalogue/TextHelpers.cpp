@@ -2,7 +2,51 @@
 
 #include <limits>
 
+#include "platform/TextBytes.h"
+
 namespace catalogue {
+namespace {
+
+bool Utf8Valido(std::string_view texto) {
+    std::size_t i = 0;
+    while (i < texto.size()) {
+        const auto c = static_cast<unsigned char>(texto[i]);
+        std::size_t seguintes = 0;
+        if (c < 0x80)
+            seguintes = 0;
+        else if (c >= 0xC2 && c <= 0xDF)
+            seguintes = 1;
+        else if (c >= 0xE0 && c <= 0xEF)
+            seguintes = 2;
+        else if (c >= 0xF0 && c <= 0xF4)
+            seguintes = 3;
+        else
+            return false;
+        if (i + seguintes >= texto.size())
+            return false;
+        for (std::size_t k = 1; k <= seguintes; ++k) {
+            if ((static_cast<unsigned char>(texto[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        i += seguintes + 1;
+    }
+    return true;
+}
+
+void AcrescentaUtf8(std::string& saida, char32_t c) {
+    if (c < 0x80) {
+        saida += static_cast<char>(c);
+    } else if (c < 0x800) {
+        saida += static_cast<char>(0xC0 | (c >> 6));
+        saida += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        saida += static_cast<char>(0xE0 | (c >> 12));
+        saida += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        saida += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
 
 std::string CampoSeparado(std::string_view text, char separator, int k) {
     if (k < 1)
@@ -66,6 +110,23 @@ bool NomeArquivoSeguro(std::string_view name) {
     return !name.empty() && name != "." && name.find_first_of(std::string_view("/\\\0", 3)) ==
                                                std::string_view::npos &&
            name.find("..") == std::string_view::npos;
+}
+
+std::string ParaUtf8(std::string_view texto) {
+    if (Utf8Valido(texto))
+        return std::string(texto);
+    std::string saida;
+    saida.reserve(texto.size() + texto.size() / 2);
+    for (const char byte : texto) {
+        // The code page's five undefined bytes are the only ones left as C1 controls.
+        const char16_t c = platform::FromCp1252(static_cast<unsigned char>(byte));
+        AcrescentaUtf8(saida, c >= 0x80 && c < 0xA0 ? u'?' : c);
+    }
+    return saida;
+}
+
+std::string NomeEmDisco(std::string_view nome) {
+    return ParaUtf8(nome);
 }
 
 }  // namespace catalogue

@@ -1,7 +1,7 @@
 // The text helpers that every catalogue reader and the download run share: "|"-separated fields,
-// the text after a separator, left padding, whole-number conversion, and the check that a file
-// name from the server is safe to use as a local name. Pure functions over bytes (catalogue texts
-// are Windows-1252 and keep their bytes); any thread may call them.
+// the text after a separator, left padding, whole-number conversion, the check that a file name
+// from the server is safe to use as a local name and the name it gets on disk. Pure functions
+// over bytes (catalogue texts are Windows-1252 and keep their bytes); any thread may call them.
 #pragma once
 
 #include <cstdint>
@@ -39,5 +39,15 @@ std::int64_t StrToInt(std::string_view text);
 // empty, not "." and holding neither "/", "\", ".." nor a NUL, so it can never reach outside the
 // folder.
 bool NomeArquivoSeguro(std::string_view name);
+
+// Server and catalogue texts are Windows-1252; messages and file names on disk are UTF-8. Text
+// that already is valid UTF-8 is returned as it is; the code page's five undefined bytes become
+// "?".
+std::string ParaUtf8(std::string_view texto);
+
+// The name under which a file that the catalogue or the server names is written into the
+// download folder: its UTF-8 form, so the file manager, the installer's start and the next run's
+// look-up all meet the same file. Every local path of the run is made with it.
+std::string NomeEmDisco(std::string_view nome);
 
 }  // namespace catalogue

@@ -400,7 +400,7 @@ void TExecucaoDownload::Cancela()
 
 std::string TExecucaoDownload::Local(const std::string& nome) const
 {
-    return Sessao.PastaDestino + nome;
+    return Sessao.PastaDestino + catalogue::NomeEmDisco(nome);
 }
 
 void TExecucaoDownload::Aviso(const std::string& texto)

@@ -13,15 +13,15 @@ namespace mirelo_download {
 // ("setup.exe", 3 gives "setup.w03"; "dados.zip", 100 gives "dados.w100").
 std::string NomeParte(const std::string& arquivo, int k);
 
-// `pasta` (ending in "/") followed by `nome`, or nullopt when `nome` is not a plain file name
-// (empty, absolute, or holding "/", "\" or "..") and so could reach outside the folder.
+// `pasta` (ending in "/") followed by `nome` as it is written on disk (catalogue::NomeEmDisco:
+// UTF-8), or nullopt when `nome` is not a plain file name (empty, absolute, or holding "/", "\"
+// or "..") and so could reach outside the folder.
 std::optional<std::string> CaminhoLocal(const std::string& pasta, const std::string& nome);
 
 // The user's message for a refused name; `nome` keeps the server's bytes.
 std::string MensagemNomeInvalido(const std::string& nome);
 
-// Server and catalogue texts are Windows-1252; messages are UTF-8. Text that already is valid
-// UTF-8 is returned as it is.
+// Server and catalogue texts are Windows-1252; messages are UTF-8 (catalogue::ParaUtf8).
 std::string ParaUtf8(const std::string& texto);
 
 // A folder as the program hands it around: ending in "/" ("./" for the empty text).

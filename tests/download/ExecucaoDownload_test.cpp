@@ -382,6 +382,26 @@ TEST_P(ExecucaoDownload, WithoutAnInstallerSuccessIsToldAndNothingIsStarted)
     EXPECT_EQ(Le(Destino("Regras.Ini")), "");
 }
 
+// The catalogue names files in Windows-1252; the folder holds them under their UTF-8 names, so
+// the installer that the window starts (Qt reads paths as UTF-8) is the file that arrived.
+TEST_P(ExecucaoDownload, AccentedNamesAreWrittenInUtf8AndTheInstallerStartsUnderThatName)
+{
+    site.Escreve("pub/mirelo/cad/download.cfg",
+                 "[componente 1]\r\nnome=Cadastro\r\ndescricao=Cadastro|0\r\n"
+                 "disponibilizacao=01/01/2024 10:00:00\r\nversao=1.0|1\r\n"
+                 "instalacao=Instala\xE7\xE3o.exe|1|/cad/\r\nregra=/regras/r\xE9gua.txt\r\n"
+                 "tamanho=1000\r\n");
+    site.Escreve("pub/mirelo/cad/Instala\xE7\xE3o.exe", SiteDownloadTeste::Conteudo("i", 1000));
+    site.Escreve("pub/mirelo/regras/r\xE9gua.txt", "Regra\r\n");
+    Seleciona(2, 0);
+    const ResultadoExecucao resultado = Executa();
+    ASSERT_EQ(resultado.Fim, FimExecucao::Concluida) << servicos.Texts() << resultado.Mensagem;
+    EXPECT_EQ(Le(Destino("Instalação.exe")), SiteDownloadTeste::Conteudo("i", 1000));
+    EXPECT_TRUE(fs::exists(Destino("régua.txt")));
+    EXPECT_FALSE(fs::exists(Destino("Instala\xE7\xE3o.exe")));
+    EXPECT_EQ(servicos.Started, (std::vector<std::string>{Destino("Instalação.exe")}));
+}
+
 TEST_P(ExecucaoDownload, ServerNamesThatLeaveTheFolderAreRefusedAndNamed)
 {
     Seleciona(1, 0);

@@ -67,7 +67,8 @@ def main():
         authorizer.add_user(name, password, args.root, perm=ALL_RIGHTS)
 
     delay = args.reply_delay
-    log = open(args.log, "a", buffering=1) if args.log else None
+    # Names are logged with the bytes the client sent, as the handler keeps them (below).
+    log = open(args.log, "a", buffering=1, errors="surrogateescape") if args.log else None
 
     class Handler(FTPHandler):
         banner = "pyftpdlib test server ready."
@@ -88,6 +89,9 @@ def main():
     # A refused password is answered at once; tests need no brute-force delay.
     Handler.auth_failed_timeout = 0
     Handler.permit_foreign_addresses = False
+    # A file name that is not UTF-8 (Windows-1252, as the catalogues write them) reaches the disk
+    # with its bytes, as on servers that do not decode names, instead of as replacement marks.
+    Handler.unicode_errors = "surrogateescape"
 
     server = FTPServer(("127.0.0.1", args.port), Handler)
     print(server.socket.getsockname()[1], flush=True)
