@@ -141,11 +141,14 @@ bool FtpToolSession::Transfer(void (TCustomFtpCli::*request)(), const std::strin
         progress_.Finish(ftp_->TransferredBytes() + offset);
     ftp_->SetLocalStream(-1);
     if (ok && remoteSize >= 0) {
-        std::int64_t received = ftp_->TransferredBytes();
-        if (!toStdout) {
-            struct stat info {};
-            received = ::stat(local.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
-        }
+        // A regular file says by its length what it holds; a device or a pipe keeps no length,
+        // so there the bytes written are what arrived.
+        std::int64_t received = ftp_->TransferredBytes() + (toStdout ? 0 : offset);
+        struct stat info {};
+        if (!toStdout && ::stat(local.c_str(), &info) != 0)
+            received = -1;
+        else if (!toStdout && S_ISREG(info.st_mode))
+            received = static_cast<std::int64_t>(info.st_size);
         if (received != remoteSize) {
             failure = "received " + std::to_string(received) + " of " + std::to_string(remoteSize) + " bytes";
             return false;
