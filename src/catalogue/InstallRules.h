@@ -61,7 +61,7 @@ void GravaRegrasIni(std::string_view caminhoRegra, int j, const std::string& dir
 // line from the 8th character on (VerificaRegister) differs from the text after the last "=" of
 // its 5th line; then `aplica` gets the support file, the text after the last "=" of its 6th
 // line, before the next record is read. Other lines are skipped. Returns the support files in
-// order. Registry errors (ERegistryException) pass through.
+// order.
 std::vector<std::string> AvaliaRegras(std::string_view textoColecao,
                                       const platform::RegistryService& registro,
                                       const std::function<void(const std::string&)>& aplica);

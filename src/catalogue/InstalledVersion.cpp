@@ -2,7 +2,23 @@
 
 #include "catalogue/TextHelpers.h"
 
+#include <cstdint>
+
 namespace catalogue {
+namespace {
+
+// A DWORD or QWORD as Windows stores it (little-endian) in decimal; empty for data of another
+// length.
+std::string NumeroComoTexto(std::string_view bytes) {
+    if (bytes.size() != 4 && bytes.size() != 8)
+        return std::string();
+    std::uint64_t numero = 0;
+    for (std::size_t i = bytes.size(); i-- > 0;)
+        numero = (numero << 8) | static_cast<unsigned char>(bytes[i]);
+    return std::to_string(numero);
+}
+
+}  // namespace
 
 std::string VerificaRegister(const platform::RegistryService& registro, std::string_view local) {
     // Split at the last "\": a value name that also occurs earlier in the path, or is long,
@@ -15,9 +31,18 @@ std::string VerificaRegister(const platform::RegistryService& registro, std::str
     const auto valor = registro.ReadValue(chave, nome);
     if (!valor || valor->Data.empty())
         return std::string();
-    if (valor->Type != platform::kRegSz && valor->Type != platform::kRegExpandSz)
-        throw platform::ERegistryException("Invalid data type for '" + nome + "'");
-    return valor->Data.substr(0, valor->Data.find('\0'));
+    switch (valor->Type) {
+    case platform::kRegSz:
+    case platform::kRegExpandSz:
+        return valor->Data.substr(0, valor->Data.find('\0'));
+    case platform::kRegDword:
+    case platform::kRegQword:
+        return NumeroComoTexto(valor->Data);
+    default:
+        // An installer that records its version in some other form has recorded nothing we
+        // can compare; the product reads as not installed rather than stopping the window.
+        return std::string();
+    }
 }
 
 StatusVersao ComparaVersao(std::string_view instalada, std::string_view versao) {

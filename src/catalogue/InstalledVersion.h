@@ -15,8 +15,8 @@ namespace catalogue {
 // component is the value name, for example SOFTWARE\Vendor\Product\Versao. The key is the text
 // up to and including the last "\" and the value name the text after it (the key's default
 // value when `local` ends in "\"). Empty when the key or value does not exist or is empty. A
-// string or expandable string gives its text up to its first NUL, unexpanded; any other type of
-// value raises platform::ERegistryException "Invalid data type for '<name>'".
+// string or expandable string gives its text up to its first NUL, unexpanded; a DWORD or QWORD
+// its number in decimal; a value of any other type is empty (not installed). Never throws.
 std::string VerificaRegister(const platform::RegistryService& registro, std::string_view local);
 
 struct CorRgb {

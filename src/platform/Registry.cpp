@@ -279,30 +279,38 @@ const RegistryHive::Values* RegistryHive::FindExactKey(std::string_view keyPath)
     return path.empty() ? &kEmptyRoot : nullptr;
 }
 
-const RegistryHive::Values* RegistryHive::FindKey(std::string_view keyPath) const {
-    if (const Values* found = FindExactKey(keyPath))
-        return found;
-    static constexpr std::string_view kSoftware = "software\\";
-    static constexpr std::string_view kWow64 = "software\\wow6432node\\";
+std::vector<std::string> RegistryHive::Views(std::string_view keyPath) {
+    // The products' installers are 32-bit programs: on a 64-bit prefix what they write lands
+    // below Wow6432Node, so that view is read first, as they themselves would read it.
+    static constexpr std::string_view kSoftware = "software";
+    static constexpr std::string_view kWow64 = "software\\wow6432node";
     const std::string path = NormalizePath(keyPath);
-    if (!path.starts_with(kSoftware) || path.starts_with(kWow64))
-        return nullptr;
-    return FindExactKey(std::string(kWow64) + path.substr(kSoftware.size()));
+    const bool software = path == kSoftware || path.starts_with(std::string(kSoftware) + "\\");
+    const bool wow = path == kWow64 || path.starts_with(std::string(kWow64) + "\\");
+    if (!software || wow)
+        return {path};
+    return {std::string(kWow64) + path.substr(kSoftware.size()), path};
 }
 
 bool RegistryHive::KeyExists(std::string_view keyPath) const {
-    return FindKey(keyPath) != nullptr;
+    for (const std::string& view : Views(keyPath))
+        if (FindExactKey(view) != nullptr)
+            return true;
+    return false;
 }
 
 std::optional<RegistryValue> RegistryHive::ReadValue(std::string_view keyPath,
                                                      std::string_view valueName) const {
-    const Values* values = FindKey(keyPath);
-    if (values == nullptr)
-        return std::nullopt;
-    const auto it = values->find(FoldCase1252(valueName));
-    if (it == values->end())
-        return std::nullopt;
-    return it->second;
+    const std::string name = FoldCase1252(valueName);
+    // A key that exists in one view without the value does not hide the value in the other.
+    for (const std::string& view : Views(keyPath)) {
+        const Values* values = FindExactKey(view);
+        if (values == nullptr)
+            continue;
+        if (const auto it = values->find(name); it != values->end())
+            return it->second;
+    }
+    return std::nullopt;
 }
 
 WineRegistry::WineRegistry(std::string systemRegPath) : path_(std::move(systemRegPath)) {}

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <sys/types.h>
 #include <unordered_map>
+#include <vector>
 
 namespace platform {
 
@@ -47,9 +48,10 @@ public:
 
     // The value `valueName` ("" for the key's default value) of the key at `keyPath`, a path
     // below HKEY_LOCAL_MACHINE with components separated by "\" (a leading or trailing "\" does
-    // not matter). Names are matched without regard to case. A path below "SOFTWARE\" whose key
-    // does not exist is looked up again below "SOFTWARE\Wow6432Node\", where a 32-bit installer
-    // writes on a 64-bit system. nullopt when the key or the value does not exist.
+    // not matter). Names are matched without regard to case. A path below "SOFTWARE\" is read as
+    // a 32-bit program reads it: first below "SOFTWARE\Wow6432Node\", where a 32-bit installer
+    // writes on a 64-bit system, then as given; a key without the value in one view does not hide
+    // the value in the other. nullopt when neither view holds the value.
     virtual std::optional<RegistryValue> ReadValue(std::string_view keyPath,
                                                    std::string_view valueName) const = 0;
 };
@@ -75,7 +77,8 @@ public:
 private:
     using Values = std::unordered_map<std::string, RegistryValue>;  // folded name -> value
 
-    const Values* FindKey(std::string_view keyPath) const;
+    // The folded paths at which `keyPath` is looked up, in order (see RegistryService).
+    static std::vector<std::string> Views(std::string_view keyPath);
     const Values* FindExactKey(std::string_view keyPath) const;
 
     std::unordered_map<std::string, Values> keys_;  // folded path, "\"-joined -> values

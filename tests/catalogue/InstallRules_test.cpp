@@ -241,7 +241,7 @@ TEST(LeRegrasIni, AnEmptyRunReplacesRegrasIniWithAnEmptyFile) {
     EXPECT_EQ(pasta.Read("Regras.Ini"), "");
 }
 
-TEST(LeRegrasIni, ARegistryErrorStopsTheEvaluationWithTheFilesClosed) {
+TEST(LeRegrasIni, ANumericRegistryValueComparesAsItsDecimalText) {
     TempDir pasta;
     TextFileWriter colecao = AbreArquivoRegras(pasta.Path());
     colecao.WriteLine("[Regra 1]");
@@ -249,14 +249,15 @@ TEST(LeRegrasIni, ARegistryErrorStopsTheEvaluationWithTheFilesClosed) {
     colecao.WriteLine("Regkey=SOFTWARE\\Orva\\Runtime\\Versao");
     for (const char* linha : {"x", "Valor=5.0", "Arquivo=primeiro.exe", "fim", "[Regra 1]",
                               "Tipo=R", "Regkey=SOFTWARE\\Orva\\Numero\\Versao", "x", "Valor=1",
-                              "Arquivo=nunca.exe", "fim"})
+                              "Arquivo=nunca.exe", "fim", "[Regra 1]", "Tipo=R",
+                              "Regkey=SOFTWARE\\Orva\\Numero\\Versao", "x", "Valor=2",
+                              "Arquivo=segundo.exe", "fim"})
         colecao.WriteLine(linha);
     std::vector<std::string> baixados;
-    EXPECT_THROW(LeRegrasIni(colecao, pasta.Path(), Hive(),
-                             [&](const std::string& s) { baixados.push_back(s); }),
-                 platform::ERegistryException);
-    EXPECT_EQ(baixados, (std::vector<std::string>{"primeiro.exe"}));
-    EXPECT_EQ(pasta.Read("Regras.Ini"), "primeiro.exe\r\n");
+    LeRegrasIni(colecao, pasta.Path(), Hive(),
+                [&](const std::string& s) { baixados.push_back(s); });
+    EXPECT_EQ(baixados, (std::vector<std::string>{"primeiro.exe", "segundo.exe"}));
+    EXPECT_EQ(pasta.Read("Regras.Ini"), "primeiro.exe\r\nsegundo.exe\r\n");
 }
 
 TEST(AvaliaRegras, MalformedRuleTextYieldsWhatItCan) {

@@ -32,7 +32,10 @@ const RegistryHive& Hive() {
         "\"Versao\"=\"2.1\"\n"
         "\"NomeDeValorComMaisDeTrintaCaracteres\"=\"4.2\"\n"
         "\"Expansivel\"=str(2):\"%ProgramFiles%\\\\Orva\"\n"
-        "\"Numero\"=dword:00000002\n"
+        "\"Numero\"=dword:0001e240\n"
+        "\"Grande\"=hex(b):00,00,00,00,01,00,00,00\n"
+        "\"Binario\"=hex:01,02\n"
+        "\"Lista\"=hex(7):41,00,00,00,00,00\n"
         "\"Vazio\"=hex:\n"
         "\"ComNulo\"=str(1):\"1.5\\0lixo\"\n"
         "@=\"padrao\"\n"
@@ -74,18 +77,17 @@ TEST(VerificaRegister, StringsComeBackUnexpandedAndCutAtNul) {
     EXPECT_EQ(VerificaRegister(Hive(), "SOFTWARE\\Orva\\IRPF\\ComNulo"), "1.5");
 }
 
-TEST(VerificaRegister, NothingFoundIsEmptyAndANumberIsAnError) {
+TEST(VerificaRegister, NothingFoundIsEmptyANumberIsItsDecimalTextAndOtherTypesAreEmpty) {
     EXPECT_EQ(VerificaRegister(Hive(), "SOFTWARE\\Orva\\IRPF\\Ausente"), "");
     EXPECT_EQ(VerificaRegister(Hive(), "SOFTWARE\\Orva\\Outro\\Versao"), "");
     EXPECT_EQ(VerificaRegister(Hive(), ""), "");
     // An empty value of another type is empty, not an error: its size is 0.
     EXPECT_EQ(VerificaRegister(Hive(), "SOFTWARE\\Orva\\IRPF\\Vazio"), "");
-    try {
-        VerificaRegister(Hive(), "SOFTWARE\\Orva\\IRPF\\Numero");
-        FAIL();
-    } catch (const platform::ERegistryException& e) {
-        EXPECT_STREQ(e.what(), "Invalid data type for 'Numero'");
-    }
+    EXPECT_EQ(VerificaRegister(Hive(), "SOFTWARE\\Orva\\IRPF\\Numero"), "123456");
+    EXPECT_EQ(VerificaRegister(Hive(), "SOFTWARE\\Orva\\IRPF\\Grande"), "4294967296");
+    // Neither raises nor reads as a version: not installed.
+    EXPECT_EQ(VerificaRegister(Hive(), "SOFTWARE\\Orva\\IRPF\\Binario"), "");
+    EXPECT_EQ(VerificaRegister(Hive(), "SOFTWARE\\Orva\\IRPF\\Lista"), "");
 }
 
 TEST(ComparaVersao, ComparesAsTextsExactly) {

@@ -37,7 +37,14 @@ const char kSystemReg[] =
     "[Software\\\\Orva\\\\Vazio] 1700000002\n"
     "\n"
     "[Software\\\\Wow6432Node\\\\Orva\\\\Vazio] 1700000003\n"
-    "\"Versao\"=\"escondida\"\n";
+    "\"Versao\"=\"escondida\"\n"
+    "\n"
+    "[Software\\\\Orva\\\\Ambos] 1700000004\n"
+    "\"Versao\"=\"64 bits\"\n"
+    "\"So64\"=\"x\"\n"
+    "\n"
+    "[Software\\\\Wow6432Node\\\\Orva\\\\Ambos] 1700000005\n"
+    "\"Versao\"=\"32 bits\"\n";
 
 std::string Text(const std::optional<RegistryValue>& value) {
     return value ? value->Data : std::string("<none>");
@@ -80,7 +87,7 @@ TEST(RegistryHive, ReadsWineValuesOfEveryKind) {
     EXPECT_EQ(Text(hive.ReadValue("Software\\Orva\\IRPF", "Texto16")), "\xE9 \x80");
 }
 
-TEST(RegistryHive, MatchesWithoutCaseAndFallsBackToWow6432Node) {
+TEST(RegistryHive, MatchesWithoutCaseAndReadsTheWow6432NodeViewFirst) {
     const RegistryHive hive = RegistryHive::Parse(kSystemReg);
     EXPECT_EQ(Text(hive.ReadValue("\\software\\ORVA\\irpf\\", "VERSAO")), "2.1");
     EXPECT_FALSE(hive.ReadValue("Software\\Orva\\IRPF", "Ausente"));
@@ -89,8 +96,13 @@ TEST(RegistryHive, MatchesWithoutCaseAndFallsBackToWow6432Node) {
     // Only the 32-bit view holds ITR.
     EXPECT_EQ(Text(hive.ReadValue("SOFTWARE\\Orva\\ITR\\", "Versao")), "1.0");
     EXPECT_TRUE(hive.KeyExists("SOFTWARE\\Orva\\ITR"));
-    // The direct key exists without the value: the 32-bit view is not consulted.
-    EXPECT_FALSE(hive.ReadValue("SOFTWARE\\Orva\\Vazio", "Versao"));
+    // The 64-bit key exists without the value: the 32-bit view still gives it.
+    EXPECT_EQ(Text(hive.ReadValue("SOFTWARE\\Orva\\Vazio", "Versao")), "escondida");
+    // Both views hold it: the 32-bit installers' view wins, and the other still answers for
+    // what only it holds.
+    EXPECT_EQ(Text(hive.ReadValue("SOFTWARE\\Orva\\Ambos", "Versao")), "32 bits");
+    EXPECT_EQ(Text(hive.ReadValue("SOFTWARE\\Orva\\Ambos", "So64")), "x");
+    EXPECT_EQ(Text(hive.ReadValue("SOFTWARE\\Wow6432Node\\Orva\\Ambos", "So64")), "<none>");
     // Outside SOFTWARE there is no second view.
     EXPECT_FALSE(hive.KeyExists("Orva\\ITR"));
     EXPECT_TRUE(hive.KeyExists("\\"));
