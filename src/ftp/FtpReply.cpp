@@ -1,6 +1,8 @@
 #include "ftp/FtpReply.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace ftp {
 namespace {
@@ -103,6 +105,57 @@ ReplyLineClass ClassifyReplyLine(std::string_view line) {
     result.Code = static_cast<int>(code);
     result.IsFinal = digits >= line.size() || line[digits] != '-';
     return result;
+}
+
+std::size_t ReplyReader::Feed(std::string_view bytes) {
+    if (start_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + start_, used_ - start_);
+        used_ -= start_;
+        start_ = 0;
+    }
+    std::size_t take = std::min(bytes.size(), kCapacity - used_);
+    std::memcpy(buffer_.data() + used_, bytes.data(), take);
+    used_ += take;
+    return take;
+}
+
+ParseResult ReplyReader::Next(bool acceptLF, ReplyLine& line) {
+    line = ReplyLine{};
+    ReplyLineSplit split =
+        SplitReplyLine(std::string_view(buffer_.data() + start_, used_ - start_), acceptLF, kCapacity);
+    if (split.Result != ParseResult::Complete)
+        return ParseResult::NeedMore;
+    start_ += split.Consumed;
+    line.Text = split.Line;
+    if (!openCode_.empty()) {
+        line.Code = openCodeValue_;
+        const std::string_view text = split.Line;
+        line.EndsReply = text.size() > openCode_.size() && text.compare(0, openCode_.size(), openCode_) == 0 &&
+                         text[openCode_.size()] == ' ';
+        if (line.EndsReply)
+            openCode_.clear();
+        return ParseResult::Complete;
+    }
+    ReplyLineClass kind = ClassifyReplyLine(split.Line);
+    if (!kind.HasCode)
+        return ParseResult::Bad;
+    line.Code = kind.Code;
+    line.EndsReply = kind.IsFinal;
+    if (!kind.IsFinal) {
+        std::size_t digits = 0;
+        while (IsDigit(split.Line[digits]))
+            ++digits;
+        openCode_.assign(split.Line.substr(0, digits));
+        openCodeValue_ = kind.Code;
+    }
+    return ParseResult::Complete;
+}
+
+void ReplyReader::Reset() {
+    start_ = 0;
+    used_ = 0;
+    openCode_.clear();
+    openCodeValue_ = 0;
 }
 
 PasvReplyParse ParsePasvReply(std::string_view reply) {

@@ -1,9 +1,10 @@
-// The FTP client's framing and result parsing as pure functions over bytes: where a reply line
-// ends, whether a line is the last of a reply, what a 227, 213 or 257 reply says, and how a
-// received listing block falls into display lines. They own no I/O and no state, so the engine
-// only ever sees whole lines and whole values. Any thread may call them.
+// The FTP client's framing and result parsing over bytes: where a reply line ends, where a
+// reply ends, what a 227, 213, 150 or 257 reply says, and how a received listing block falls
+// into display lines. They own no I/O, so the engine only ever acts on whole replies and whole
+// values. The functions may be called from any thread; a ReplyReader belongs to one caller.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -39,6 +40,46 @@ struct ReplyLineClass {
 };
 
 ReplyLineClass ClassifyReplyLine(std::string_view line);
+
+// One line handed out by the ReplyReader.
+struct ReplyLine {
+    std::string_view Text;  // without its line end; valid until the next Feed or Reset
+    int Code = 0;           // the code of the reply the line belongs to; 0 for a stray line
+    bool EndsReply = false;  // the reply is complete with this line: act on it
+};
+
+// Cuts the control connection's bytes into lines and the lines into replies. A reply is one line
+// that starts with a code, or, when the code is followed by "-", every line up to the first one
+// that starts with the same code and a space: the lines between are text, whatever they start
+// with. Fed received bytes, it owns no socket; its buffer is fixed, so a reply of any length
+// costs no more memory than one line.
+class ReplyReader {
+public:
+    // Bytes of one line at most; a longer line is cut there and its rest read as a line of its own.
+    static constexpr std::size_t kCapacity = 4095;
+
+    // How many bytes Feed takes now; the caller receives at most this many. Never 0 once Next
+    // has answered NeedMore.
+    std::size_t Room() const { return kCapacity - (used_ - start_); }
+    // Keeps up to Room() bytes of `bytes`; returns how many it kept.
+    std::size_t Feed(std::string_view bytes);
+    // The next line. Complete: a line of a reply, EndsReply telling whether the reply is whole.
+    // NeedMore: no whole line yet. Bad: a line outside any reply that does not start with a
+    // code; it is consumed and given in `line` so it can be shown, and reading goes on. With
+    // `acceptLF` a bare LF ends a line, otherwise only CR LF does.
+    ParseResult Next(bool acceptLF, ReplyLine& line);
+    // Forgets the bytes and the reply in progress, for a new connection.
+    void Reset();
+    // A multi-line reply has begun and not yet ended.
+    bool InReply() const { return !openCode_.empty(); }
+
+private:
+    std::array<char, kCapacity> buffer_{};
+    std::size_t start_ = 0;  // bytes before this were handed out already
+    std::size_t used_ = 0;
+    std::string openCode_;  // the digits that opened the multi-line reply in progress
+    int openCodeValue_ = 0;
+};
 
 // The data port announced by a "227 ... (h1,h2,h3,h4,p1,p2)" reply. The address part is read
 // past and never used: the data connection goes to the control connection's peer. Bad when a

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ftp/FtpLocalFile.h"
+#include "ftp/FtpReply.h"
 #include "net/WSocket.h"
 #include "platform/EventLoop.h"
 #include "platform/NotificationObject.h"
@@ -293,7 +294,6 @@ private:
         return set;
     }
 
-    static constexpr std::size_t kReplyBufferSize = 4096;
     static constexpr std::size_t kReceiveBlockSize = 65536;
     static constexpr std::size_t kSendBlockSize = 1514;
     static constexpr unsigned kWmFtpRequestDone = 1025;
@@ -321,7 +321,7 @@ private:
     void ControlSessionConnected(std::uint16_t error);
     void ControlSessionClosed(std::uint16_t error);
     void ControlDataAvailable(std::uint16_t error);
-    void HandleReplyLine(std::uint16_t error, bool& stopReading);
+    void HandleReplyLine(std::uint16_t error, const ftp::ReplyLine& line, bool& stopReading);
     void DispatchFinalReply();
     void JudgeReply();
     void ParseReplyResult();
@@ -415,8 +415,7 @@ private:
     ReplyHandler fNext_ = ReplyHandler::None;
     AfterReply afterReplyHandler_ = AfterReply::None;
     bool sequenceNext_ = false;
-    std::array<char, kReplyBufferSize> replyBuffer_{};
-    std::size_t replyBufferUsed_ = 0;
+    ftp::ReplyReader replyReader_;
     bool controlConnected_ = false;
     bool closingAfterQuit_ = false;
     std::string lastUsageError_;

@@ -1,7 +1,5 @@
 // The request engine: state, commands, the control connection, the reply reader and judge, the
 // sequencer, abort and the posted request-done message.
-#include <cstring>
-
 #include "ftp/FtpReply.h"
 #include "ftp/Ftpcli.h"
 
@@ -401,7 +399,7 @@ void TCustomFtpCli::OpenStep() {
     stepCode_ = stepOpen;
     doneReported_ = false;
     closingAfterQuit_ = false;
-    replyBufferUsed_ = 0;
+    replyReader_.Reset();
     statusCode_ = 0;
     resolvedHostAddr_.clear();
     SetEngineState(fesResolving);
@@ -492,45 +490,36 @@ void TCustomFtpCli::ControlSessionClosed(std::uint16_t error) {
 // --- Reading and judging replies -------------------------------------------------------------
 
 void TCustomFtpCli::ControlDataAvailable(std::uint16_t error) {
-    const std::size_t capacity = kReplyBufferSize - 1;
-    int count = controlSocket_->Receive(replyBuffer_.data() + replyBufferUsed_,
-                                        static_cast<int>(capacity - replyBufferUsed_));
+    std::array<char, ftp::ReplyReader::kCapacity> received;
+    int count = controlSocket_->Receive(received.data(), static_cast<int>(replyReader_.Room()));
     if (count == 0) {
         controlSocket_->Close();
         return;
     }
     if (count < 0)
         return;
-    replyBufferUsed_ += static_cast<std::size_t>(count);
-    replyBuffer_[replyBufferUsed_] = '\0';
-    // Lines are cut out of the buffer before they are handled, because handling one may start
-    // the next request on this same buffer.
-    while (replyBufferUsed_ > 0) {
-        ftp::ReplyLineSplit split = ftp::SplitReplyLine(std::string_view(replyBuffer_.data(), replyBufferUsed_),
-                                                        options_.Contains(ftpAcceptLF), capacity);
-        if (split.Result != ftp::ParseResult::Complete)
-            break;
-        lastReply_.assign(split.Line);
-        std::memmove(replyBuffer_.data(), replyBuffer_.data() + split.Consumed, replyBufferUsed_ - split.Consumed);
-        replyBufferUsed_ -= split.Consumed;
-        replyBuffer_[replyBufferUsed_] = '\0';
+    replyReader_.Feed(std::string_view(received.data(), static_cast<std::size_t>(count)));
+    // The reader has consumed each line before it is handled, because handling one may start the
+    // next request, which resets the reader.
+    ftp::ReplyLine line;
+    while (replyReader_.Next(options_.Contains(ftpAcceptLF), line) != ftp::ParseResult::NeedMore) {
+        lastReply_.assign(line.Text);
         if (OnResponse)
             OnResponse(this);
         bool stopReading = false;
-        HandleReplyLine(error, stopReading);
+        HandleReplyLine(error, line, stopReading);
         if (stopReading)
             break;
     }
 }
 
-void TCustomFtpCli::HandleReplyLine(std::uint16_t error, bool& stopReading) {
-    ftp::ReplyLineClass line = ftp::ClassifyReplyLine(lastReply_);
-    if (line.HasCode && (engineState_ == fesAwaitingBanner || engineState_ == fesAwaitingReply))
+void TCustomFtpCli::HandleReplyLine(std::uint16_t error, const ftp::ReplyLine& line, bool& stopReading) {
+    if (line.EndsReply && (engineState_ == fesAwaitingBanner || engineState_ == fesAwaitingReply))
         replyCode_ = line.Code;
     switch (engineState_) {
     case fesAwaitingBanner:
         Display("< " + lastReply_);
-        if (!line.IsFinal)
+        if (!line.EndsReply)
             return;
         if (replyCode_ == 220) {
             SetEngineState(fesSessionOpen);
@@ -545,7 +534,7 @@ void TCustomFtpCli::HandleReplyLine(std::uint16_t error, bool& stopReading) {
         stopReading = true;
         return;
     case fesAwaitingReply:
-        if (!line.IsFinal)
+        if (!line.EndsReply)
             return;
         if (fNext_ == ReplyHandler::None) {
             RaiseUsageError("Program error: FNext is nil");
@@ -572,8 +561,6 @@ void TCustomFtpCli::DispatchFinalReply() {
 
 void TCustomFtpCli::JudgeReply() {
     Display("< " + lastReply_);
-    if (!ftp::ClassifyReplyLine(lastReply_).IsFinal)
-        return;
     statusCode_ = 0;
     if (expectedCodes_[0] == 0) {
         if (replyCode_ >= 500)

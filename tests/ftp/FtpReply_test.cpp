@@ -105,6 +105,27 @@ TEST(ReplyLineClass, FinalLinesAndContinuations) {
     EXPECT_EQ(c.Code, 2147483647);
 }
 
+TEST(ReplyReader, MultiLineReplyEndsOnlyAtItsOwnCodeAndASpace) {
+    const std::string wire =
+        "250-Directory changed\r\n2 files are waiting\r\n250-more text\r\n2500 not the end\r\n"
+        "220 another code\r\n250\r\n250 OK\r\nstray\r\n257 \"/\"\r\n";
+    ftp::ReplyReader reader;
+    std::vector<std::string> lines;
+    // Fed one byte at a time, as the slowest network would.
+    for (char c : wire) {
+        ASSERT_EQ(reader.Feed(std::string_view(&c, 1)), 1u);
+        ftp::ReplyLine line;
+        for (ParseResult r; (r = reader.Next(true, line)) != ParseResult::NeedMore;)
+            lines.push_back(std::string(r == ParseResult::Bad ? "bad " : line.EndsReply ? "end " : "text ") +
+                            std::to_string(line.Code) + " " + std::string(line.Text));
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"text 250 250-Directory changed", "text 250 2 files are waiting",
+                                               "text 250 250-more text", "text 250 2500 not the end",
+                                               "text 250 220 another code", "text 250 250", "end 250 250 OK",
+                                               "bad 0 stray", "end 257 257 \"/\""}));
+    EXPECT_FALSE(reader.InReply());
+}
+
 TEST(PasvReply, PortComesFromTheLastTwoNumbers) {
     ftp::PasvReplyParse p = ftp::ParsePasvReply("227 Entering Passive Mode (10,0,0,5,4,1).");
     ASSERT_EQ(p.Result, ParseResult::Complete);

@@ -178,6 +178,23 @@ TEST_P(FtpTranscript, ReplySplitOverTwoReceivesIsHandledOnceComplete) {
     EXPECT_EQ(PeerFailure(), "");
 }
 
+TEST_P(FtpTranscript, TextLinesOfAMultiLineReplyDoNotEndIt) {
+    h.ftp->SetHostDirName("/pub");
+    LogOnScript()
+        .Expect("CWD /pub")
+        .Send("250-Directory changed\r\n2 files are waiting\r\n250-more\r\n250 OK\r\n")
+        .Expect("PWD")
+        .Reply("257 \"/pub\" is the current directory");
+    peer.Start();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::CwdStep), 0);
+    EXPECT_EQ(h.ftp->LastReply(), "250 OK");
+    // The reply's real end did not answer the next command.
+    EXPECT_EQ(h.Run(&TCustomFtpCli::PwdStep), 0);
+    EXPECT_EQ(h.ftp->ReplyDirName(), "/pub");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
 TEST_P(FtpTranscript, OverLongReplyLineIsCutAndReadingGoesOn) {
     std::string longText(5000, 'x');
     peer.Send("220-" + longText + "\r\n220 ready\r\n").Expect("USER anonymous").Reply("230 Logged in");
