@@ -111,11 +111,8 @@ QPixmap ImagemArvore(int indice)
     return pixmap;
 }
 
-QPixmap Logotipo()
+void PintaLogotipo(QPainter& p)
 {
-    const int lado = 64;
-    QPixmap pixmap = Transparente(lado);
-    QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     QRadialGradient brilho(QPointF(24, 22), 40);
     brilho.setColorAt(0, QColor(0xFF, 0xE0, 0x80));
@@ -128,6 +125,13 @@ QPixmap Logotipo()
     p.drawLine(QPointF(19, 44), QPointF(19, 34));
     p.drawLine(QPointF(32, 44), QPointF(32, 26));
     p.drawLine(QPointF(45, 44), QPointF(45, 18));
+}
+
+QPixmap Logotipo()
+{
+    QPixmap pixmap = Transparente(kLadoLogotipo);
+    QPainter p(&pixmap);
+    PintaLogotipo(p);
     return pixmap;
 }
 

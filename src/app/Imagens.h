@@ -6,6 +6,8 @@
 #include <QColor>
 #include <QPixmap>
 
+class QPainter;
+
 namespace mirelo_app {
 
 // The tree's image numbers; the values are the positions in the image list.
@@ -24,7 +26,11 @@ inline constexpr int kLadoImagemArvore = 20;
 inline const QColor kAzulCabecalho{0x31, 0x65, 0x9B};
 
 QPixmap ImagemArvore(int indice);
+inline constexpr int kLadoLogotipo = 64;
+
 QPixmap Logotipo();                        // 64 x 64
+// Paints the logo into the square (0, 0, 64, 64) of `p`; scale the painter for other sizes.
+void PintaLogotipo(QPainter& p);
 QPixmap ArteCabecalho(int largura, int altura);
 QPixmap ImagemCancelar();                  // 16 x 16, the toolbar's image 1
 QPixmap ImagemSair();                      // 16 x 16, the exit tool button
