@@ -341,6 +341,21 @@ void TCustomWSocket::Select(unsigned mask)
 
 void TCustomWSocket::Unselect() { select_.reset(); }
 
+bool TCustomWSocket::InUse() const
+{
+    return hSocket_ != INVALID_SOCKET && state_ != wsClosed && !closeInvoked_;
+}
+
+void TCustomWSocket::StartSession(TSocket handle)
+{
+    hSocket_ = handle;
+    ++session_;
+    // A session opened from the previous one's OnSessionClosed comes before that close's reset
+    // of the flags: this session's close must still be told, and its bytes counted from zero.
+    closeInvoked_ = false;
+    readCount_ = 0;
+}
+
 void TCustomWSocket::CloseHandleQuietly()
 {
     Unselect();
@@ -388,7 +403,7 @@ void TCustomWSocket::SetRemoteResolved(std::uint32_t Address, std::uint16_t Port
 
 void TCustomWSocket::Connect()
 {
-    if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
+    if (InUse()) {
         RaiseSocketError("Connect: Socket already in use");
         return;
     }
@@ -412,8 +427,12 @@ void TCustomWSocket::Connect()
     }
 
     ClearSendQueue();
-    CloseHandleQuietly();  // a descriptor left behind by a failed earlier attempt
-    hSocket_ = sockets::Socket(type_, proto_);
+    // A descriptor left behind by a failed earlier attempt, or the one of a session whose close
+    // the owner has been told (a peer's close, from OnSessionClosed) and which ends here.
+    CloseHandleQuietly();
+    if (state_ != wsClosed)
+        ChangeState(wsClosed);
+    StartSession(sockets::Socket(type_, proto_));
     if (hSocket_ == INVALID_SOCKET) {
         ReportSocketError("Connect (socket)");
         return;
@@ -520,7 +539,7 @@ void TCustomWSocket::Listen()
 
     ClearSendQueue();
     CloseHandleQuietly();
-    hSocket_ = sockets::Socket(type_, proto_);
+    StartSession(sockets::Socket(type_, proto_));
     if (hSocket_ == INVALID_SOCKET) {
         ReportSocketError("socket");
         return;
@@ -591,7 +610,7 @@ void TCustomWSocket::Dup(TSocket NewHSocket)
         ChangeState(wsClosed);
     }
     CloseHandleQuietly();
-    hSocket_ = NewHSocket;
+    StartSession(NewHSocket);
     ApplyLinger();
     if (hSocket_ == INVALID_SOCKET)
         return;
@@ -755,28 +774,34 @@ void TCustomWSocket::HandleSelect(std::uintptr_t fd, unsigned events, unsigned e
     if (hSocket_ == INVALID_SOCKET || fd != static_cast<std::uintptr_t>(hSocket_) || paused_)
         return;
     auto err = static_cast<std::uint16_t>(error);
+    // Each handler may close the socket or even open the next session on it (a new descriptor
+    // often gets the old number): the rest of the events belong to the session they came for.
+    const unsigned session = session_;
+    auto sameSession = [&] { return session_ == session && hSocket_ != INVALID_SOCKET; };
     if ((events & platform::kFdConnect) != 0) {
         ChangeState(wsConnected);
         TriggerSessionConnected(err);
-        if (err != 0 && state_ != wsClosed)
+        if (err != 0 && sameSession() && state_ != wsClosed)
             Close();
     }
-    if ((events & platform::kFdRead) != 0)
+    if ((events & platform::kFdRead) != 0 && sameSession())
         ReceiveLoop(err);
-    if ((events & platform::kFdWrite) != 0) {
+    if ((events & platform::kFdWrite) != 0 && sameSession()) {
         TryToSend();
         if (allSent_)
             TriggerDataSent(err);
     }
-    if ((events & platform::kFdAccept) != 0)
+    if ((events & platform::kFdAccept) != 0 && sameSession())
         TriggerSessionAvailable(err);
-    if ((events & platform::kFdClose) != 0 && state_ != wsConnecting) {
+    if ((events & platform::kFdClose) != 0 && sameSession() && state_ != wsConnecting) {
         ReceiveLoop(0);
+        if (!sameSession())
+            return;
         if (!closeInvoked_) {
             closeInvoked_ = true;
             TriggerSessionClosed(err);
         }
-        if (state_ != wsClosed)
+        if (sameSession() && state_ != wsClosed)
             Close();
     }
 }

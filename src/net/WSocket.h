@@ -248,6 +248,8 @@ protected:
     void ClearSendQueue();
     void ReceiveLoop(std::uint16_t Error);
     bool Destroying() const { return destroying_; }
+    // A session is open that the owner has not been told is closed: Connect must refuse.
+    bool InUse() const;
     // For a layer that connects somewhere else than Addr:Port (the SOCKS proxy): Connect uses this
     // address (network order) and port (host order) instead of resolving Addr and Port.
     void SetRemoteResolved(std::uint32_t Address, std::uint16_t PortNumber);
@@ -273,6 +275,8 @@ private:
     platform::EventLoop::Clock::time_point FlushDeadline() const;
     // Resolves what is not resolved yet; a failure raises "<where>: " + the resolver's message.
     void ResolveForConnect(const std::string& where, bool withLocalPort);
+    // Adopts a new descriptor (or INVALID_SOCKET after a failed socket()) as a new session.
+    void StartSession(TSocket handle);
     void CloseHandleQuietly();
     // After a pass whose handler read nothing: reports the end of the stream when that is why
     // the socket was readable.
@@ -315,6 +319,8 @@ private:
     long long readCount_ = 0;
     bool paused_ = false;
     bool closeInvoked_ = false;
+    // Counts the sessions started (descriptors opened or adopted).
+    unsigned session_ = 0;
     int flushTimeout_ = 60;
     bool multiThreaded_ = false;
     TSocketState state_ = wsClosed;

@@ -333,6 +333,47 @@ TEST_P(WSocketTest, PeerCloseAndLocalCloseTogetherReportOneSessionClosed)
     EXPECT_EQ(closedCount, 1);
 }
 
+TEST_P(WSocketTest, ASessionOpenedFromOnSessionClosedReportsItsOwnClose)
+{
+    ConnectToPeer();
+    sock->OnSessionClosed = [&](TCustomWSocket* s, std::uint16_t e) {
+        log.push_back("closed " + std::to_string(e));
+        if (++closedCount == 1)
+            s->Connect();  // Addr and Port still hold, as they do until the close returns
+    };
+    sock->Close();
+    loopback::Connection second = listener.Accept();
+    ASSERT_TRUE(second.Open());
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return sock->State() == wsConnected; }));
+    sock->Close();
+    EXPECT_EQ(closedCount, 2);
+    EXPECT_EQ(log, (Log{"state connected>closed", "closed 0", "state closed>opened", "state opened>connecting",
+                        "state connecting>connected", "connected 0", "state connected>closed", "closed 0"}));
+}
+
+TEST_P(WSocketTest, ReconnectingFromOnSessionClosedAfterThePeerClosedKeepsTheNewSession)
+{
+    ConnectToPeer();
+    sock->OnSessionClosed = [&](TCustomWSocket* s, std::uint16_t e) {
+        log.push_back("closed " + std::to_string(e));
+        if (++closedCount == 1)
+            s->Connect();
+    };
+    peer.Close();
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return closedCount == 1; }));
+    loopback::Connection second = listener.Accept();
+    ASSERT_TRUE(second.Open());
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return sock->State() == wsConnected; }));
+    PumpPending(*loop);
+    EXPECT_EQ(sock->State(), wsConnected);
+    EXPECT_EQ(closedCount, 1);
+    sock->SendText("on the new session");
+    EXPECT_EQ(second.Read(18), "on the new session");
+    second.Close();
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return closedCount == 2; }));
+    EXPECT_EQ(sock->State(), wsClosed);
+}
+
 TEST_P(WSocketTest, CloseLaterClosesFromTheLoop)
 {
     ConnectToPeer();
