@@ -217,9 +217,11 @@ void TCustomWSocket::ReportSocketError(const std::string& sockfunc, int error)
     std::string msg = "Error " + std::to_string(error) + " in function " + sockfunc + "\r\n" +
                       platform::SocketErrorDescription(error);
     if (error == platform::WSAECONNRESET || error == platform::WSAENOTCONN) {
-        // The connection is gone: drop the descriptor now, without the closing events.
+        // The connection is gone: drop the descriptor now, without the session's closing event.
+        // The owner still sees the state change, as it sees every other.
         CloseHandleQuietly();
-        state_ = wsClosed;
+        if (state_ != wsClosed)
+            ChangeState(wsClosed);
     }
     lastError_ = error;
     RaiseSocketError(msg);

@@ -604,6 +604,7 @@ TEST_P(WSocketTest, UrgentSendFlagsSendOutOfBandData)
 TEST_P(WSocketTest, SendBeforeTheConnectionIsUpFailsWith10057)
 {
     sock = std::make_unique<TWSocket>(*loop);
+    Record(*sock);
     sock->SetAddr("127.0.0.1");
     sock->SetPort(std::to_string(listener.Port()));
     sock->Connect();
@@ -615,6 +616,9 @@ TEST_P(WSocketTest, SendBeforeTheConnectionIsUpFailsWith10057)
         EXPECT_STREQ(e.what(), "Error 10057 in function Send\r\nSocket is not connected");
     }
     EXPECT_EQ(sock->LastError(), 10057);
+    // The report drops the connection; the owner hears of that state change like any other.
+    EXPECT_EQ(sock->State(), wsClosed);
+    EXPECT_EQ(log, (Log{"state closed>opened", "state opened>connecting", "state connecting>closed"}));
 }
 
 TEST_P(WSocketTest, SendFromDataSentStreamsAFileInBlocks)
