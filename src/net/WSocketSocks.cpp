@@ -102,7 +102,9 @@ int TCustomSocksWSocket::RawReceive(void* Buffer, int BufferSize)
 
 void TCustomSocksWSocket::Connect()
 {
-    if (socksServer_.empty()) {
+    // A connection in use is refused by the base before anything of it is touched; the
+    // negotiation's state below belongs to that connection, which must go on undisturbed.
+    if (socksServer_.empty() || InUse()) {
         TCustomWSocket::Connect();
         return;
     }

@@ -382,6 +382,27 @@ TEST_P(SocksSocket, UnreachableProxyReportsThePlatformError)
     EXPECT_EQ(events_, (std::vector<std::string>{"socks-connected 10061", "connected 10061", "closed 0"}));
 }
 
+TEST_P(SocksSocket, ASecondConnectIsRefusedAndTheProxiedConnectionGoesOn)
+{
+    loopback::Connection peer = ConnectThroughProxy("5");
+    peer.Read(3);
+    ProxySends(peer, Bytes({5, 0}));
+    peer.Read(19);
+    ProxySends(peer, kGranted5);
+    ASSERT_TRUE(connected_);
+    try {
+        socket_->Connect();
+        ADD_FAILURE() << "a second Connect was accepted";
+    } catch (const ESocketException& e) {
+        EXPECT_STREQ(e.what(), "Connect: Socket already in use");
+    }
+    // What the destination sends next is its data, not a reply of a negotiation begun anew.
+    ProxySends(peer, "220 ready\r\n");
+    EXPECT_EQ(received_, "220 ready\r\n");
+    EXPECT_EQ(events_, (std::vector<std::string>{"socks-connected 0", "connected 0"}));
+    EXPECT_EQ(socket_->State(), wsConnected);
+}
+
 TEST_P(SocksSocket, AfterACloseTheNextConnectGoesDirect)
 {
     {
