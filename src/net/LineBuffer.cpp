@@ -9,7 +9,8 @@ constexpr char kBackspace = 8;
 constexpr char kTab = 9;
 constexpr std::size_t kTabWidth = 8;
 
-// Whether the bytes from `from` on end with `tail`.
+// Whether the bytes from `from` on end with `tail`, within those bytes (a terminator that would
+// overlap the one before `from` is none).
 bool EndsWith(const std::string& text, std::size_t from, std::string_view tail) {
     return !tail.empty() && text.size() - from >= tail.size() &&
            std::string_view(text).substr(text.size() - tail.size()) == tail;
@@ -30,7 +31,9 @@ std::size_t LineBuffer::Take(void* dest, std::size_t length) {
 }
 
 void LineBuffer::Drop(std::size_t count) {
-    start_ += std::min(count, Size());
+    count = std::min(count, Size());
+    start_ += count;
+    searched_ -= std::min(searched_, count);
     // Nothing taken can be erased any more.
     lineStart_ = std::max(lineStart_, start_);
     scanned_ = std::max(scanned_, start_);
@@ -43,6 +46,8 @@ void LineBuffer::Release() {
     lineStart_ = 0;
     scanned_ = 0;
     scannedLineEnd_.clear();
+    searched_ = 0;
+    searchedLineEnd_.clear();
 }
 
 void LineBuffer::Compact() {
@@ -63,6 +68,30 @@ std::size_t LineBuffer::FindLineEnd(std::string_view lineEnd, std::size_t from) 
     return View().find(lineEnd, from);
 }
 
+std::size_t LineBuffer::NextLineEnd(std::string_view lineEnd) {
+    if (lineEnd != searchedLineEnd_) {
+        searchedLineEnd_.assign(lineEnd);
+        searched_ = 0;
+    }
+    std::size_t found = FindLineEnd(lineEnd, searched_);
+    if (found != npos)
+        searched_ = found;
+    else if (!lineEnd.empty())
+        searched_ = std::max(searched_, Size() - std::min(Size(), lineEnd.size() - 1));
+    return found;
+}
+
+void LineBuffer::Unsearch(std::size_t position, std::size_t lineEndLength) {
+    // A terminator that ends at or after the change may be new.
+    std::size_t reach = lineEndLength > 0 ? lineEndLength - 1 : 0;
+    searched_ = std::min(searched_, position - std::min(position, reach));
+}
+
+std::size_t LineBuffer::UnfinishedLength(std::string_view lineEnd) {
+    FindLineStart(lineEnd);
+    return bytes_.size() - std::max(lineStart_, start_);
+}
+
 void LineBuffer::FindLineStart(std::string_view lineEnd) {
     if (lineEnd != scannedLineEnd_) {
         scannedLineEnd_.assign(lineEnd);
@@ -74,7 +103,8 @@ void LineBuffer::FindLineStart(std::string_view lineEnd) {
     }
     // An ending may straddle the bytes looked at before and the new ones.
     std::size_t from = scanned_ - std::min(scanned_ - lineStart_, lineEnd.size() - 1);
-    for (std::size_t end = bytes_.find(lineEnd, from); end != std::string::npos; end = bytes_.find(lineEnd, end + 1))
+    for (std::size_t end = bytes_.find(lineEnd, from); end != std::string::npos;
+         end = bytes_.find(lineEnd, end + lineEnd.size()))
         lineStart_ = end + lineEnd.size();
     scanned_ = bytes_.size();
 }
@@ -119,11 +149,12 @@ LineBuffer::EditResult LineBuffer::Edit(std::size_t from, std::string_view lineE
             bytes_.push_back(byte);
             if (echo)
                 result.Echo.push_back(byte);
-            if (EndsWith(bytes_, start_, lineEnd))
+            if (EndsWith(bytes_, lineStart_, lineEnd))
                 lineStart_ = bytes_.size();
         }
     }
     scanned_ = bytes_.size();
     result.FirstChanged = firstChanged - start_;
+    Unsearch(result.FirstChanged, searchedLineEnd_.size());
     return result;
 }

@@ -27,6 +27,16 @@ public:
     // The position of the first `lineEnd` that begins at or after `from`; npos when there is none
     // or `lineEnd` is empty. A terminator is matched byte for byte.
     std::size_t FindLineEnd(std::string_view lineEnd, std::size_t from) const;
+    // The position of the first `lineEnd` in the buffer, as FindLineEnd from 0 finds it, but
+    // looking only at bytes not looked at by an earlier call (less the ones a terminator may
+    // straddle, and those that editing changed since), so that a long line trickling in costs
+    // the length of each receive, not of the line. A line end found stays the answer until its
+    // bytes are taken.
+    std::size_t NextLineEnd(std::string_view lineEnd);
+    // Bytes of the unfinished line: those behind the last `lineEnd` (all of them without one).
+    // Terminators do not overlap: the search goes on behind each one found, as NextLineEnd does
+    // after its line is taken. Looks only at bytes it has not looked at before.
+    std::size_t UnfinishedLength(std::string_view lineEnd);
 
     // What editing did to the buffer.
     struct EditResult {
@@ -53,8 +63,14 @@ private:
     // not looked at before (all of them again when the line end has changed).
     void FindLineStart(std::string_view lineEnd);
 
+    // Lowers the resume point of NextLineEnd below a change at `position` (from start_).
+    void Unsearch(std::size_t position, std::size_t lineEndLength);
+
     std::string bytes_;
     std::size_t start_ = 0;
+    // NextLineEnd: no line end of searchedLineEnd_ begins before this position (from start_).
+    std::size_t searched_ = 0;
+    std::string searchedLineEnd_;
     // Where the unfinished line begins, in bytes_, as far as scanned_ has been looked at for
     // endings of scannedLineEnd_. Kept between edits so that a long line is not searched again.
     std::size_t lineStart_ = 0;

@@ -434,8 +434,16 @@ private:
 // The line-mode layer. With LineMode on, received bytes are gathered and handed to the owner one
 // line (ended by LineEnd) at a time, each through its own OnDataAvailable, in which RcvdCount is
 // what is left of that line. LineEdit applies backspace and tab, LineEcho sends the bytes back.
+// An unfinished line longer than MaxLineLength is refused: OnLineTooLong fires, the bytes held
+// are dropped and the session closes with kLineTooLongError (OnSessionClosed tells it), so a
+// peer that never ends its line cannot make the buffer grow without bound.
 class TCustomLineWSocket : public TCustomSocksWSocket {
 public:
+    // Far above any line a text protocol sends (an FTP reply line is a few hundred bytes at most).
+    static constexpr std::size_t kDefaultMaxLineLength = std::size_t{1} << 20;
+    // "Message too long" among the socket error texts.
+    static constexpr std::uint16_t kLineTooLongError = 10040;
+
     explicit TCustomLineWSocket(platform::EventLoop& loop);
 
     bool LineMode() const { return lineMode_; }
@@ -446,6 +454,9 @@ public:
     void SetLineEcho(bool value) { lineEcho_ = value; }
     bool LineEdit() const { return lineEdit_; }
     void SetLineEdit(bool value) { lineEdit_ = value; }
+    // Bytes an unfinished line may hold in line mode before the session is closed.
+    std::size_t MaxLineLength() const { return maxLineLength_; }
+    void SetMaxLineLength(std::size_t value) { maxLineLength_ = value; }
 
     // In line mode, during a delivery: what is left of the line; 0 otherwise. Outside line mode,
     // bytes still held from line mode come first, then the lower layers' count.
@@ -456,8 +467,8 @@ protected:
     int RawReceive(void* Buffer, int BufferSize) override;
     bool TriggerDataAvailable(std::uint16_t Error) override;
     void TriggerSessionClosed(std::uint16_t Error) override;
-    // Edits the bytes received from `from` on; returns where the search for line ends must
-    // start again.
+    // Edits the bytes received from `from` on; returns the lowest position editing changed
+    // (`from` when it changed nothing before it).
     virtual std::size_t ApplyLineEditing(std::size_t from);
     // Bytes received in line mode and not yet read by the owner.
     std::size_t LineBufferCount() const { return lineBuffer_.Size(); }
@@ -465,7 +476,8 @@ protected:
 private:
     bool Cutting() const { return lineMode_ && !lineEnd_.empty(); }
     void ReceiveIntoLineBuffer();
-    void DeliverLines(std::size_t searchFrom);
+    void DeliverLines();
+    void RefuseEndlessLine();
     void Redeliver();
     void Echo(const std::string& bytes);
 
@@ -474,6 +486,7 @@ private:
     bool lineMode_ = false;
     bool lineEcho_ = false;
     bool lineEdit_ = false;
+    std::size_t maxLineLength_ = kDefaultMaxLineLength;
     // During a delivery: the bytes of the current line (terminator included) not yet read.
     std::size_t linePending_ = 0;
     bool delivering_ = false;

@@ -4,6 +4,9 @@
 #include <algorithm>
 
 #include "net/WSocket.h"
+#include "platform/SocketErrors.h"
+
+static_assert(TCustomLineWSocket::kLineTooLongError == platform::WSAEMSGSIZE);
 
 namespace {
 
@@ -77,17 +80,34 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error)
     std::size_t added = lineBuffer_.Size() - old;
     if (added == 0)
         return true;
-    std::size_t changedFrom = old;
     if (lineEdit_)
-        changedFrom = ApplyLineEditing(old);
+        ApplyLineEditing(old);
     else if (lineEcho_)
         Echo(std::string(lineBuffer_.View().substr(old)));
     // A handler that waits inside its own delivery makes this a nested call: the bytes are only
     // gathered, and the delivery that is running finds them.
-    if (delivering_)
-        return true;
-    DeliverLines(changedFrom >= lineEnd_.size() ? changedFrom - lineEnd_.size() : 0);
+    if (!delivering_)
+        DeliverLines();
+    RefuseEndlessLine();
     return true;
+}
+
+void TCustomLineWSocket::RefuseEndlessLine()
+{
+    // Checked after the complete lines have gone out, so that only the one still unfinished
+    // counts, however many lines a single receive brought.
+    if (!Cutting() || lineBuffer_.UnfinishedLength(lineEnd_) <= maxLineLength_)
+        return;
+    unsigned session = sessionSerial_;
+    if (OnLineTooLong)
+        OnLineTooLong(this);
+    if (session != sessionSerial_ || HSocket() == INVALID_SOCKET)
+        return;
+    // What was held is no line, and handing it out at the close as the last one would give the
+    // owner the very bytes the limit is there to refuse.
+    linePending_ = 0;
+    lineBuffer_.Release();
+    InternalClose(true, kLineTooLongError);
 }
 
 void TCustomLineWSocket::ReceiveIntoLineBuffer()
@@ -105,12 +125,13 @@ void TCustomLineWSocket::ReceiveIntoLineBuffer()
         lineBuffer_.Append(block.data(), static_cast<std::size_t>(count));
 }
 
-void TCustomLineWSocket::DeliverLines(std::size_t searchFrom)
+void TCustomLineWSocket::DeliverLines()
 {
     unsigned session = sessionSerial_;
     delivering_ = true;
     while (Cutting() && session == sessionSerial_) {
-        std::size_t p = lineBuffer_.FindLineEnd(lineEnd_, searchFrom);
+        // A line a handler left unread is found again here, ahead of what came after it.
+        std::size_t p = lineBuffer_.NextLineEnd(lineEnd_);
         if (p == LineBuffer::npos)
             break;
         linePending_ = p + lineEnd_.size();
@@ -135,7 +156,6 @@ void TCustomLineWSocket::DeliverLines(std::size_t searchFrom)
         linePending_ = 0;
         if (stalled)
             break;
-        searchFrom = 0;
     }
     if (session == sessionSerial_)
         delivering_ = false;
@@ -148,7 +168,7 @@ void TCustomLineWSocket::Redeliver()
     for (int pass = 0; pass < kMaxRedeliveryPasses && !lineBuffer_.Empty(); ++pass) {
         std::size_t before = lineBuffer_.Size();
         if (Cutting())
-            DeliverLines(0);
+            DeliverLines();
         else if (!TCustomSocksWSocket::TriggerDataAvailable(0))
             break;
         // A pass that took nothing ends it; the bytes wait for the next receive or read.

@@ -103,6 +103,23 @@ TEST(LineBufferEdit, BackspaceNeverErasesALineAlreadyEnded) {
     EXPECT_EQ(apart.View(), "ab\r\nc");
 }
 
+TEST(LineBufferEdit, BackspaceAfterALineEndSplitBetweenTwoEditedReceivesErasesNothing) {
+    LineBuffer buffer;
+    Receive(buffer, "abx\b\r");
+    Receive(buffer, "\n\b\b");
+    EXPECT_EQ(buffer.View(), "ab\r\n");
+}
+
+TEST(LineBufferEdit, ALineEndThatOverlapsTheOneBeforeItEndsNoLine) {
+    // With the line end "aa", "xaaa" is the line "xaa" and an unfinished "a", as its delivery
+    // cuts it: a backspace erases that "a".
+    LineBuffer buffer;
+    Receive(buffer, "xaaa", false, "aa");
+    Receive(buffer, "\b", false, "aa");
+    EXPECT_EQ(buffer.View(), "xaa");
+    EXPECT_EQ(buffer.UnfinishedLength("aa"), 0u);
+}
+
 TEST(LineBufferEdit, TabFillsToTheNextMultipleOfEightFromTheLineStart) {
     LineBuffer buffer;
     Receive(buffer, "a\tb");

@@ -114,12 +114,13 @@ TEST_P(LineSocket, AHandlerThatReadsNothingIsNotCalledForEver)
 {
     int calls = 0;
     socket_->OnDataAvailable = [&](TCustomWSocket*, std::uint16_t) { ++calls; };
-    PeerSendsAndSocketHolds("stuck\r\n", 7);
+    PeerSendsAndSocketHolds("stuck\r\nheld\r\n", 13);
     EXPECT_EQ(calls, 1);
-    // The line was kept; a handler that reads gets it with the next receive.
+    // The lines were kept; a handler that reads gets them with the next receive, each cut at its
+    // own line end.
     CollectLines();
-    PeerSendsLines("next\r\n", 2);
-    EXPECT_EQ(lines_, (std::vector<std::string>{"stuck\r\n", "next\r\n"}));
+    PeerSendsLines("next\r\n", 3);
+    EXPECT_EQ(lines_, (std::vector<std::string>{"stuck\r\n", "held\r\n", "next\r\n"}));
 }
 
 TEST_P(LineSocket, WithoutAHandlerCompleteLinesAreDropped)
@@ -128,6 +129,30 @@ TEST_P(LineSocket, WithoutAHandlerCompleteLinesAreDropped)
     CollectLines();
     PeerSendsLines("\r\n", 1);
     EXPECT_EQ(lines_, std::vector<std::string>{"kept\r\n"});
+}
+
+TEST_P(LineSocket, AnUnfinishedLineLongerThanTheLimitEndsTheSessionWith10040)
+{
+    CollectLines();
+    socket_->SetMaxLineLength(16);
+    int tooLong = 0;
+    socket_->OnLineTooLong = [&](TObject*) { ++tooLong; };
+    std::vector<int> closedWith;
+    socket_->OnSessionClosed = [&](TCustomWSocket*, std::uint16_t e) { closedWith.push_back(e); };
+    // Many complete lines in one receive are no long line; 16 bytes unfinished are still allowed.
+    std::string many;
+    for (int i = 0; i < 10; ++i)
+        many += "line " + std::to_string(i) + "\r\n";
+    PeerSendsAndSocketHolds(many + std::string(16, 'x'), 16);
+    EXPECT_EQ(lines_.size(), 10u);
+    EXPECT_EQ(tooLong, 0);
+    peer_.SendAll("y");
+    ASSERT_TRUE(PumpUntil(*loop_, [&] { return !closedWith.empty(); }));
+    EXPECT_EQ(tooLong, 1);
+    EXPECT_EQ(closedWith, std::vector<int>{10040});
+    EXPECT_EQ(lines_.size(), 10u) << "the refused bytes are not handed out as a last line";
+    EXPECT_EQ(socket_->State(), wsClosed);
+    EXPECT_TRUE(peer_.SeesClose());
 }
 
 TEST_P(LineSocket, TheLastUnterminatedLineComesBeforeTheClose)
