@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr std::size_t kWholeCheckLimit = 4096;
-
 constexpr std::string_view kLineEnds[] = {"\r\n", "\n", "\r", std::string_view("\0", 1), "\r\n\r\n", "END"};
 
 struct Delivery {
@@ -25,39 +23,60 @@ struct Delivery {
     std::string Echo;
 };
 
+// The check's own reading of where a line ends, byte by byte, apart from the buffer's search.
+bool LineEndAt(std::string_view bytes, std::size_t at, std::string_view lineEnd) {
+    return at + lineEnd.size() <= bytes.size() && bytes.compare(at, lineEnd.size(), lineEnd) == 0;
+}
+
+// A buffer fed the way the socket's line layer feeds it, with what the check has verified so far.
+struct Feed {
+    LineBuffer Buffer;
+    // No line end begins before this position: verified by LineEndAt. The check goes on from here
+    // on the next receive, so it looks at each byte about once however the stream is cut, as the
+    // buffer's own search does.
+    std::size_t Verified = 0;
+};
+
 // Does what the socket's line layer does for one receive: append, edit the new bytes, then hand
-// out every complete line, searching from just before the new bytes.
-void Receive(LineBuffer& buffer, std::string_view bytes, std::string_view lineEnd, bool edit, Delivery& out) {
+// out every complete line.
+void Receive(Feed& feed, std::string_view bytes, std::string_view lineEnd, bool edit, Delivery& out) {
+    LineBuffer& buffer = feed.Buffer;
+    const std::size_t reach = lineEnd.size() - 1;  // bytes a line end may reach back
     const std::size_t old = buffer.Size();
     buffer.Append(bytes.data(), bytes.size());
-    std::size_t searchFrom = old >= lineEnd.size() ? old - lineEnd.size() : 0;
     if (edit) {
         const LineBuffer::EditResult result = buffer.Edit(old, lineEnd, true);
         out.Echo += result.Echo;
         if (result.FirstChanged != LineBuffer::npos) {
             FUZZ_CHECK(result.FirstChanged <= buffer.Size());
-            const std::size_t back =
-                result.FirstChanged >= lineEnd.size() ? result.FirstChanged - lineEnd.size() : 0;
-            searchFrom = std::min(searchFrom, back);
+            // A line end that reaches the first changed byte may be new.
+            feed.Verified = std::min(feed.Verified, result.FirstChanged - std::min(result.FirstChanged, reach));
         }
         // Editing leaves neither backspace nor tab behind: none in what this receive changed.
         const std::string_view changed = buffer.View().substr(std::min(old, result.FirstChanged));
         FUZZ_CHECK(changed.find('\b') == std::string_view::npos && changed.find('\t') == std::string_view::npos);
     }
-    // The bytes before the layer's search position were searched in an earlier receive, so a
-    // search from there finds what a search from the start finds. Looked at while the buffer is
-    // small: on a long trickled line the check itself would cost the square of its length.
-    const std::size_t fromLayer = buffer.FindLineEnd(lineEnd, searchFrom);
-    if (buffer.Size() <= kWholeCheckLimit)
-        FUZZ_CHECK(fromLayer == buffer.FindLineEnd(lineEnd, 0));
-    for (std::size_t end = fromLayer; end != LineBuffer::npos; end = buffer.FindLineEnd(lineEnd, 0)) {
+    for (;;) {
+        const std::string_view held = buffer.View();
+        const std::size_t end = buffer.NextLineEnd(lineEnd);
+        // The search answers the first line end: none before it, and one where it says.
+        const std::size_t stop = end == LineBuffer::npos ? held.size() : end;
+        for (std::size_t at = feed.Verified; at < stop; ++at)
+            FUZZ_CHECK(!LineEndAt(held, at, lineEnd));
+        if (end == LineBuffer::npos) {
+            // The last bytes may yet begin a line end with the next receive.
+            feed.Verified = std::max(feed.Verified, held.size() - std::min(held.size(), reach));
+            break;
+        }
+        FUZZ_CHECK(LineEndAt(held, end, lineEnd));
         const std::size_t length = end + lineEnd.size();
-        FUZZ_CHECK(length <= buffer.Size());
         std::string line(length, '\0');
         FUZZ_CHECK(buffer.Take(line.data(), length) == length);
-        FUZZ_CHECK(std::string_view(line).substr(line.size() - lineEnd.size()) == lineEnd);
         out.Lines.push_back(std::move(line));
+        feed.Verified = 0;
     }
+    // No line end is left, so the whole rest is the unfinished line, for editing as for delivery.
+    FUZZ_CHECK(buffer.UnfinishedLength(lineEnd) == buffer.Size());
 }
 
 }  // namespace
@@ -74,18 +93,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view stream(reinterpret_cast<const char*>(data) + 2 + cuts, size - 2 - cuts);
 
     Delivery pieces;
-    LineBuffer cutBuffer;
+    Feed cut;
     std::size_t pos = 0;
     const std::size_t trickle = cuts > 0 && cutSizes[cuts - 1] > 0 ? cutSizes[cuts - 1] : stream.size();
     for (std::size_t i = 0; pos < stream.size(); ++i) {
         const std::size_t length = std::min<std::size_t>(i < cuts ? cutSizes[i] : trickle, stream.size() - pos);
-        Receive(cutBuffer, stream.substr(pos, length), lineEnd, edit, pieces);
+        Receive(cut, stream.substr(pos, length), lineEnd, edit, pieces);
         pos += length;
     }
 
     Delivery whole;
-    LineBuffer wholeBuffer;
-    Receive(wholeBuffer, stream, lineEnd, edit, whole);
+    Feed all;
+    Receive(all, stream, lineEnd, edit, whole);
+    LineBuffer& cutBuffer = cut.Buffer;
+    LineBuffer& wholeBuffer = all.Buffer;
 
     FUZZ_CHECK(pieces.Lines == whole.Lines);
     FUZZ_CHECK(cutBuffer.View() == wholeBuffer.View());
