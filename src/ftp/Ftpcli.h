@@ -293,6 +293,23 @@ private:
             set |= 1u << bit;
         return set;
     }
+    // The order in which the sequencer tries the steps of a sequence.
+    static constexpr StepBit kStepOrder[] = {
+        stepOpen, stepUser, stepPass, stepCwd, stepCdup, stepType, stepDataPort, stepRest,
+        stepRetr, stepStor, stepAppe, stepList, stepNlst, stepSyst, stepMkd, stepRmd,
+        stepRnfr, stepRnto, stepSize, stepDele, stepPwd, stepQuote, stepQuit,
+    };
+
+    // A step that sends one command and judges its one reply: a row of the table in
+    // FtpcliRequests.cpp.
+    struct CommandStep;
+    static const CommandStep* FindCommandStep(StepBit step);
+    // Refuses the step with a usage error, before anything changes, unless it may run now;
+    // otherwise gives the command to send.
+    bool CommandStepAllowed(const CommandStep& row, std::string& command);
+    void RunCommandStep(StepBit step);
+    // Sets the transfer type and sends TYPE, once the step is known to be allowed.
+    void TypeStepWith(char type);
 
     static constexpr std::size_t kReceiveBlockSize = 65536;
     static constexpr std::size_t kSendBlockSize = 1514;
@@ -302,8 +319,14 @@ private:
     // Engine (FtpcliEngine.cpp).
     void RaiseUsageError(const std::string& text);
     bool ReadyCheck();
+    // `accepted` lists the reply codes that succeed; with `anyCompletion` every 2xx does too, and
+    // with neither any code below 500 does.
     void IssueCommand(TFtpRequest request, const std::string& command, AfterReply after,
-                      std::initializer_list<int> accepted);
+                      std::initializer_list<int> accepted, bool anyCompletion = false);
+    // The success codes of the command about to be sent (see IssueCommand).
+    void ExpectReplies(const int* codes, std::size_t count, bool anyCompletion);
+    // Sends a command whose step has passed its checks and set its expected replies.
+    void StartCommand(TFtpRequest request, const std::string& command, AfterReply after);
     void SendCommand(std::string command);
     void NoteError();
     void EndStep(std::uint16_t result);
@@ -412,6 +435,7 @@ private:
     std::string savedReply_;
     int savedReplyCode_ = -1;
     std::array<int, 16> expectedCodes_{};
+    bool acceptAnyCompletion_ = false;
     ReplyHandler fNext_ = ReplyHandler::None;
     AfterReply afterReplyHandler_ = AfterReply::None;
     bool sequenceNext_ = false;

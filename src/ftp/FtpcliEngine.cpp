@@ -5,9 +5,6 @@
 
 namespace {
 
-// The order in which the sequencer tries the steps of a sequence.
-constexpr std::uint8_t kStepOrder[] = {1, 2, 3, 4, 20, 18, 23, 19, 10, 17, 22, 11, 21, 13, 6, 7, 8, 9, 5, 14, 15, 16, 12};
-
 std::string SocketErrorReply(std::uint16_t error) {
     return "500 " + SocketErrorDescription(error) + " (Winsock error #" + std::to_string(error) + ")";
 }
@@ -203,21 +200,29 @@ void TCustomFtpCli::NoteError() {
 }
 
 void TCustomFtpCli::IssueCommand(TFtpRequest request, const std::string& command, AfterReply after,
-                                 std::initializer_list<int> accepted) {
+                                 std::initializer_list<int> accepted, bool anyCompletion) {
     if (!ReadyCheck())
         return;
     if (!controlConnected_) {
         RaiseUsageError("FTP component not connected");
         return;
     }
+    ExpectReplies(accepted.begin(), accepted.size(), anyCompletion);
+    StartCommand(request, command, after);
+}
+
+void TCustomFtpCli::ExpectReplies(const int* codes, std::size_t count, bool anyCompletion) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count && kept + 1 < expectedCodes_.size(); ++i)
+        if (codes[i] != 0)
+            expectedCodes_[kept++] = codes[i];
+    expectedCodes_[kept] = 0;
+    acceptAnyCompletion_ = anyCompletion;
+}
+
+void TCustomFtpCli::StartCommand(TFtpRequest request, const std::string& command, AfterReply after) {
     if (!inSequence_)
         currentRequest_ = request;
-    std::size_t count = 0;
-    for (int code : accepted) {
-        if (count + 1 < expectedCodes_.size())
-            expectedCodes_[count++] = code;
-    }
-    expectedCodes_[count] = 0;
     doneReported_ = false;
     closingAfterQuit_ = false;
     fNext_ = ReplyHandler::Judge;
@@ -333,7 +338,7 @@ void TCustomFtpCli::Sequencer() {
     }
     sequenceNext_ = true;
     std::uint8_t previous = stepCode_;
-    for (std::uint8_t bit : kStepOrder) {
+    for (StepBit bit : kStepOrder) {
         std::uint32_t mask = 1u << bit;
         if (!(stepSet_ & mask))
             continue;
@@ -349,7 +354,7 @@ void TCustomFtpCli::Sequencer() {
             savedReplyCode_ = replyCode_;
         }
         stepCode_ = bit;
-        RunStep(static_cast<StepBit>(bit));
+        RunStep(bit);
         return;
     }
     sequenceNext_ = false;
@@ -358,30 +363,20 @@ void TCustomFtpCli::Sequencer() {
 }
 
 void TCustomFtpCli::RunStep(StepBit step) {
+    if (FindCommandStep(step)) {
+        RunCommandStep(step);
+        return;
+    }
     switch (step) {
     case stepOpen: OpenStep(); break;
-    case stepUser: UserStep(); break;
-    case stepPass: PassStep(); break;
-    case stepCwd: CwdStep(); break;
-    case stepSize: SizeStep(); break;
-    case stepMkd: MkdStep(); break;
-    case stepRmd: RmdStep(); break;
-    case stepRnfr: RnfrStep(); break;
-    case stepRnto: RntoStep(); break;
+    case stepDataPort: DataPortStep(); break;
+    case stepRest: RestStep(); break;
     case stepRetr: RetrStep(); break;
     case stepList: ListStep(); break;
-    case stepQuit: QuitStep(); break;
-    case stepSyst: SystStep(); break;
-    case stepDele: DeleStep(); break;
-    case stepPwd: PwdStep(); break;
-    case stepQuote: QuoteStep(); break;
-    case stepStor: StorStep(); break;
-    case stepType: TypeStep(); break;
-    case stepRest: RestStep(); break;
-    case stepCdup: CdupStep(); break;
     case stepNlst: NlstStep(); break;
+    case stepStor: StorStep(); break;
     case stepAppe: AppeStep(); break;
-    case stepDataPort: DataPortStep(); break;
+    default: break;  // every other step is a row of the command table
     }
 }
 
@@ -561,21 +556,15 @@ void TCustomFtpCli::DispatchFinalReply() {
 
 void TCustomFtpCli::JudgeReply() {
     Display("< " + lastReply_);
-    statusCode_ = 0;
-    if (expectedCodes_[0] == 0) {
-        if (replyCode_ >= 500)
-            statusCode_ = replyCode_;
+    bool success = false;
+    if (expectedCodes_[0] == 0 && !acceptAnyCompletion_) {
+        success = replyCode_ < 500;
     } else {
-        statusCode_ = replyCode_;
-        for (int code : expectedCodes_) {
-            if (code == 0)
-                break;
-            if (code == replyCode_) {
-                statusCode_ = 0;
-                break;
-            }
-        }
+        success = acceptAnyCompletion_ && replyCode_ >= 200 && replyCode_ < 300;
+        for (std::size_t i = 0; !success && expectedCodes_[i] != 0; ++i)
+            success = expectedCodes_[i] == replyCode_;
     }
+    statusCode_ = success ? 0 : replyCode_;
     if (statusCode_ != 0)
         NoteError();
     if (passiveMode_ && replyCode_ == 227)
@@ -587,27 +576,6 @@ void TCustomFtpCli::JudgeReply() {
         return;
     }
     EndStep(static_cast<std::uint16_t>(statusCode_));
-}
-
-void TCustomFtpCli::ParseReplyResult() {
-    if (statusCode_ != 0)
-        return;
-    switch (stepCode_) {
-    case stepSize: {
-        ftp::SizeReplyParse size = ftp::ParseSizeReply(lastReply_);
-        if (size.Result == ftp::ParseResult::Complete)
-            remoteFileSize_ = size.Size;
-        break;
-    }
-    case stepCwd:
-    case stepMkd:
-    case stepPwd:
-    case stepCdup:
-        replyDirName_ = ftp::ParseReplyDirName(lastReply_);
-        break;
-    default:
-        break;
-    }
 }
 
 // --- Posted messages and abort ---------------------------------------------------------------

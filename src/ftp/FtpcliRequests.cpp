@@ -1,118 +1,147 @@
 // The single command steps and the sequences built from them.
+#include <array>
+
 #include "ftp/Ftpcli.h"
 
 // --- Command steps ---------------------------------------------------------------------------
-// Each sets its StepCode, so that the judge parses its result also when it runs alone.
+// Every step that sends one command and judges its one reply is a row of one table, so that the
+// checks, the state a step sets and the replies it accepts cannot differ from step to step.
 
-void TCustomFtpCli::UserStep() {
+struct TCustomFtpCli::CommandStep {
+    // The property a step's argument comes from.
+    enum class Argument { None, UserName, PassWord, HostDirName, HostFileName, LocalFileName, TransferType };
+    // What the judge reads out of the reply once the step has succeeded.
+    enum class Result { None, Size, DirName };
+
+    StepBit Step;
+    TFtpRequest Request;
+    const char* Verb;  // empty for QUOTE, whose argument is the whole command
+    Argument Arg;
+    const char* EmptyError;  // the usage error when the argument is empty; null when it may be
+    std::array<int, 3> Accepted;  // success codes, 0 for none
+    bool AnyCompletion;           // every 2xx succeeds as well
+    AfterReply After;
+    Result Parse;
+};
+
+const TCustomFtpCli::CommandStep* TCustomFtpCli::FindCommandStep(StepBit step) {
+    using A = CommandStep::Argument;
+    using R = CommandStep::Result;
+    constexpr AfterReply kKeep = AfterReply::None;
+    constexpr AfterReply kClose = AfterReply::CloseControl;
+    // Step, request, verb, argument, usage error for an empty one, success codes, every 2xx too,
+    // what follows the reply, what the reply gives.
+    static const CommandStep kTable[] = {
+        {stepUser,  frqUser,  "USER", A::UserName,      "UserName emtpy",    {331, 230},      false, kKeep,  R::None},
+        {stepPass,  frqPass,  "PASS", A::PassWord,      "Password emtpy",    {230},           false, kKeep,  R::None},
+        {stepCwd,   frqCwd,   "CWD",  A::HostDirName,   "HostDirName emtpy", {200, 250, 257}, false, kKeep,  R::DirName},
+        {stepCdup,  frqCdup,  "CDUP", A::None,          nullptr,             {250},           false, kKeep,  R::DirName},
+        {stepPwd,   frqPwd,   "PWD",  A::None,          nullptr,             {250, 257},      false, kKeep,  R::DirName},
+        {stepSize,  frqSize,  "SIZE", A::HostFileName,  nullptr,             {213},           false, kKeep,  R::Size},
+        {stepMkd,   frqMkd,   "MKD",  A::HostFileName,  nullptr,             {257},           false, kKeep,  R::DirName},
+        {stepRmd,   frqRmd,   "RMD",  A::HostFileName,  nullptr,             {250, 257},      false, kKeep,  R::None},
+        {stepDele,  frqDele,  "DELE", A::HostFileName,  nullptr,             {250, 257},      false, kKeep,  R::None},
+        {stepRnfr,  frqRnfr,  "RNFR", A::HostFileName,  nullptr,             {350},           false, kKeep,  R::None},
+        {stepRnto,  frqRnto,  "RNTO", A::LocalFileName, nullptr,             {200, 250, 257}, false, kKeep,  R::None},
+        {stepSyst,  frqSyst,  "SYST", A::None,          nullptr,             {215},           false, kKeep,  R::None},
+        {stepQuote, frqQuote, "",     A::LocalFileName, nullptr,             {},              false, kKeep,  R::None},
+        {stepType,  frqType,  "TYPE", A::TransferType,  nullptr,             {200},           false, kKeep,  R::None},
+        {stepQuit,  frqQuit,  "QUIT", A::None,          nullptr,             {221},           false, kClose, R::None},
+    };
+    for (const CommandStep& row : kTable)
+        if (row.Step == step)
+            return &row;
+    return nullptr;
+}
+
+bool TCustomFtpCli::CommandStepAllowed(const CommandStep& row, std::string& command) {
+    using A = CommandStep::Argument;
     if (!ReadyCheck())
-        return;
-    if (userName_.empty()) {
-        RaiseUsageError("UserName emtpy");
-        return;
+        return false;
+    std::string argument;
+    switch (row.Arg) {
+    case A::None: break;
+    case A::UserName:
+        // Through an FTP proxy the target host travels in the user name.
+        argument = userName_.empty() || ConnectionType() != ftpProxy ? userName_ : userName_ + "@" + hostName_;
+        break;
+    case A::PassWord: argument = passWord_; break;
+    case A::HostDirName: argument = hostDirName_; break;
+    case A::HostFileName: argument = hostFileName_; break;
+    case A::LocalFileName: argument = localFileName_; break;
+    case A::TransferType: argument = std::string(1, transferType_); break;
     }
-    stepCode_ = stepUser;
-    // Through an FTP proxy the target host travels in the user name.
-    std::string user = ConnectionType() == ftpProxy ? userName_ + "@" + hostName_ : userName_;
-    IssueCommand(frqUser, "USER " + user, AfterReply::None, {331, 230});
-}
-
-void TCustomFtpCli::PassStep() {
-    if (!ReadyCheck())
-        return;
-    if (passWord_.empty()) {
-        RaiseUsageError("Password emtpy");
-        return;
+    if (row.EmptyError && argument.empty()) {
+        RaiseUsageError(row.EmptyError);
+        return false;
     }
-    stepCode_ = stepPass;
-    IssueCommand(frqPass, "PASS " + passWord_, AfterReply::None, {230});
-}
-
-void TCustomFtpCli::CwdStep() {
-    if (!ReadyCheck())
-        return;
-    if (hostDirName_.empty()) {
-        RaiseUsageError("HostDirName emtpy");
-        return;
+    if (!controlConnected_) {
+        RaiseUsageError("FTP component not connected");
+        return false;
     }
-    stepCode_ = stepCwd;
-    IssueCommand(frqCwd, "CWD " + hostDirName_, AfterReply::None, {200, 250, 257});
+    command = row.Verb;
+    if (row.Arg != A::None)
+        command += command.empty() ? argument : " " + argument;
+    return true;
 }
 
-void TCustomFtpCli::CdupStep() {
-    stepCode_ = stepCdup;
-    IssueCommand(frqCdup, "CDUP", AfterReply::None, {250});
-}
-
-void TCustomFtpCli::PwdStep() {
-    stepCode_ = stepPwd;
-    IssueCommand(frqPwd, "PWD", AfterReply::None, {250, 257});
-}
-
-void TCustomFtpCli::SizeStep() {
-    if (!ReadyCheck())
+// Checks first: a step refused while another request runs must leave that request exactly as
+// it was, its step code and results included.
+void TCustomFtpCli::RunCommandStep(StepBit step) {
+    const CommandStep* row = FindCommandStep(step);
+    std::string command;
+    if (!row || !CommandStepAllowed(*row, command))
         return;
-    stepCode_ = stepSize;
-    remoteFileSize_ = 0;
-    IssueCommand(frqSize, "SIZE " + hostFileName_, AfterReply::None, {213});
+    stepCode_ = row->Step;
+    if (row->Parse == CommandStep::Result::Size)
+        remoteFileSize_ = 0;
+    // QUIT ends the session, and with it any local file still open.
+    if (row->After == AfterReply::CloseControl)
+        CloseLocalFile();
+    ExpectReplies(row->Accepted.data(), row->Accepted.size(), row->AnyCompletion);
+    StartCommand(row->Request, command, row->After);
 }
 
-void TCustomFtpCli::MkdStep() {
-    stepCode_ = stepMkd;
-    IssueCommand(frqMkd, "MKD " + hostFileName_, AfterReply::None, {257});
-}
-
-void TCustomFtpCli::RmdStep() {
-    stepCode_ = stepRmd;
-    IssueCommand(frqRmd, "RMD " + hostFileName_, AfterReply::None, {250, 257});
-}
-
-void TCustomFtpCli::DeleStep() {
-    stepCode_ = stepDele;
-    IssueCommand(frqDele, "DELE " + hostFileName_, AfterReply::None, {250, 257});
-}
-
-void TCustomFtpCli::RnfrStep() {
-    stepCode_ = stepRnfr;
-    IssueCommand(frqRnfr, "RNFR " + hostFileName_, AfterReply::None, {350});
-}
-
-void TCustomFtpCli::RntoStep() {
-    stepCode_ = stepRnto;
-    IssueCommand(frqRnto, "RNTO " + localFileName_, AfterReply::None, {200, 250, 257});
-}
-
-void TCustomFtpCli::SystStep() {
-    stepCode_ = stepSyst;
-    IssueCommand(frqSyst, "SYST", AfterReply::None, {215});
-}
-
-void TCustomFtpCli::QuoteStep() {
-    stepCode_ = stepQuote;
-    IssueCommand(frqQuote, localFileName_, AfterReply::None, {});
-}
-
-void TCustomFtpCli::TypeStep() {
-    stepCode_ = stepType;
-    IssueCommand(frqType, std::string("TYPE ") + transferType_, AfterReply::None, {200});
-}
-
-void TCustomFtpCli::TypeBinaryStep() {
-    SetBinary(true);
-    TypeStep();
-}
-
-void TCustomFtpCli::TypeAsciiStep() {
-    SetBinary(false);
-    TypeStep();
-}
-
-void TCustomFtpCli::QuitStep() {
-    if (!ReadyCheck())
+void TCustomFtpCli::ParseReplyResult() {
+    const CommandStep* row = FindCommandStep(static_cast<StepBit>(stepCode_));
+    if (statusCode_ != 0 || !row)
         return;
-    CloseLocalFile();
-    stepCode_ = stepQuit;
-    IssueCommand(frqQuit, "QUIT", AfterReply::CloseControl, {221});
+    switch (row->Parse) {
+    case CommandStep::Result::None: break;
+    case CommandStep::Result::Size: {
+        ftp::SizeReplyParse size = ftp::ParseSizeReply(lastReply_);
+        if (size.Result == ftp::ParseResult::Complete)
+            remoteFileSize_ = size.Size;
+        break;
+    }
+    case CommandStep::Result::DirName: replyDirName_ = ftp::ParseReplyDirName(lastReply_); break;
+    }
+}
+
+void TCustomFtpCli::UserStep() { RunCommandStep(stepUser); }
+void TCustomFtpCli::PassStep() { RunCommandStep(stepPass); }
+void TCustomFtpCli::CwdStep() { RunCommandStep(stepCwd); }
+void TCustomFtpCli::CdupStep() { RunCommandStep(stepCdup); }
+void TCustomFtpCli::PwdStep() { RunCommandStep(stepPwd); }
+void TCustomFtpCli::SizeStep() { RunCommandStep(stepSize); }
+void TCustomFtpCli::MkdStep() { RunCommandStep(stepMkd); }
+void TCustomFtpCli::RmdStep() { RunCommandStep(stepRmd); }
+void TCustomFtpCli::DeleStep() { RunCommandStep(stepDele); }
+void TCustomFtpCli::RnfrStep() { RunCommandStep(stepRnfr); }
+void TCustomFtpCli::RntoStep() { RunCommandStep(stepRnto); }
+void TCustomFtpCli::SystStep() { RunCommandStep(stepSyst); }
+void TCustomFtpCli::QuoteStep() { RunCommandStep(stepQuote); }
+void TCustomFtpCli::TypeStep() { RunCommandStep(stepType); }
+void TCustomFtpCli::QuitStep() { RunCommandStep(stepQuit); }
+void TCustomFtpCli::TypeBinaryStep() { TypeStepWith('I'); }
+void TCustomFtpCli::TypeAsciiStep() { TypeStepWith('A'); }
+
+void TCustomFtpCli::TypeStepWith(char type) {
+    std::string command;
+    if (!CommandStepAllowed(*FindCommandStep(stepType), command))
+        return;
+    transferType_ = type;
+    RunCommandStep(stepType);
 }
 
 // --- Sequences -------------------------------------------------------------------------------

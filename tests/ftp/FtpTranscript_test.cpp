@@ -232,6 +232,29 @@ TEST_P(FtpTranscript, RequestWhileAnotherRunsIsRefusedAndTheFirstGoesOn) {
     EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com"}));
 }
 
+TEST_P(FtpTranscript, RefusedStepsLeaveTheRunningRequestAsItWas) {
+    h.ftp->SetHostFileName("big.iso");
+    h.ftp->SetHostDirName("/pub");
+    LogOnScript().Expect("SIZE big.iso").Reply("213 12345");
+    peer.Start();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    h.ftp->SizeStep();
+    // Every single step is refused while SIZE waits for its reply, and none may disturb it.
+    for (void (TCustomFtpCli::*step)() :
+         {&TCustomFtpCli::UserStep, &TCustomFtpCli::PassStep, &TCustomFtpCli::CwdStep, &TCustomFtpCli::CdupStep,
+          &TCustomFtpCli::PwdStep, &TCustomFtpCli::SizeStep, &TCustomFtpCli::MkdStep, &TCustomFtpCli::RmdStep,
+          &TCustomFtpCli::DeleStep, &TCustomFtpCli::RnfrStep, &TCustomFtpCli::RntoStep, &TCustomFtpCli::SystStep,
+          &TCustomFtpCli::QuoteStep, &TCustomFtpCli::TypeStep, &TCustomFtpCli::TypeAsciiStep,
+          &TCustomFtpCli::QuitStep}) {
+        EXPECT_THROW((h.ftp.get()->*step)(), FtpException);
+    }
+    EXPECT_TRUE(h.ftp->Binary());
+    ASSERT_TRUE(PumpUntil(*h.loop, [&] { return h.done.size() == 2; }));
+    EXPECT_EQ(h.done[1], std::make_pair(frqSize, std::uint16_t{0}));
+    EXPECT_EQ(h.ftp->RemoteFileSize(), 12345);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
 TEST_P(FtpTranscript, UsageErrorsBeforeAnythingIsSent) {
     EXPECT_THROW(h.ftp->CwdStep(), FtpException);  // HostDirName empty
     h.ftp->SetHostDirName("/pub");

@@ -381,6 +381,35 @@ TEST_P(FtpTransferTranscript, RefusedStepInsideASequenceEndsItOnce) {
     EXPECT_EQ(PeerFailure(), "");
 }
 
+TEST_P(FtpTransferTranscript, TypeRefusedWhileRestWaitsKeepsTheResume) {
+    dir.Write("f.bin", "abc");
+    std::vector<std::string> refused;
+    h.ftp->OnRequestError = [&](TObject*, std::string& text) { refused.push_back(text); };
+    // Asked for TYPE the moment REST has gone out, before its 350 can arrive.
+    h.ftp->OnCommand = [&](TObject*, std::string& command) {
+        if (command == "REST 3")
+            h.ftp->TypeAsciiStep();
+    };
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("REST 3")
+        .Reply("350 Restarting at 3")
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData("def")
+        .CloseData()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 0);
+    EXPECT_EQ(refused, std::vector<std::string>{"FTP component not ready"});
+    EXPECT_EQ(dir.Read("f.bin"), "abcdef");
+    EXPECT_TRUE(h.ftp->Binary());
+    EXPECT_EQ(PeerFailure(), "");
+}
+
 TEST_P(FtpTransferTranscript, RestartNotTakenStartsTheFileAfresh) {
     dir.Write("f.bin", "abc");
     LogOnScript()
