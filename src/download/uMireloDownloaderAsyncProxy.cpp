@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 #include "catalogue/ProxySettings.h"
@@ -39,6 +41,9 @@ TfMireloDownloaderAsyncProxy::TfMireloDownloaderAsyncProxy(platform::UserService
     edtProxy = new QLineEdit(this);
     auto* Label2 = new QLabel(QStringLiteral("Port:"), this);
     edtPorta = new QLineEdit(QStringLiteral("3128"), this);
+    // Only digits can be typed; OK checks the range.
+    edtPorta->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]{0,5}")), edtPorta));
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnCancelar = new QPushButton(QStringLiteral("Cancelar"), this);
     connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
@@ -70,8 +75,27 @@ TfMireloDownloaderAsyncProxy::TfMireloDownloaderAsyncProxy(platform::UserService
     }
 }
 
+bool TfMireloDownloaderAsyncProxy::PortaValida(const QString& texto)
+{
+    if (texto.isEmpty() || texto.size() > 5)
+        return false;
+    for (const QChar c : texto)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    const int porta = texto.toInt();
+    return porta >= 1 && porta <= 65535;
+}
+
 void TfMireloDownloaderAsyncProxy::btnOKClick()
 {
+    if (!PortaValida(edtPorta->text())) {
+        // Nothing is saved: the user corrects the port or cancels.
+        Servicos.ShowMessage("Atenção.", "A porta do proxy deve ser um número de 1 a 65535.",
+                             platform::UserServices::Icon::Error);
+        edtPorta->setFocus();
+        edtPorta->selectAll();
+        return;
+    }
     catalogue::ConfiguracaoProxy configuracao;
     configuracao.UsaProxy = cbProxy->isChecked() ? "S" : "N";
     configuracao.ProxyServidor = ParaArquivo(edtProxy->text());

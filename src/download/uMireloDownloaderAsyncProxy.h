@@ -22,8 +22,12 @@ public:
     TfMireloDownloaderAsyncProxy(platform::UserServices& servicos,
                                  std::string caminho = "proxy.ini", QWidget* parent = nullptr);
 
+    // Saves and closes when the port is a number from 1 to 65535; otherwise says so and stays.
     void btnOKClick();
     void btnCancelarClick();
+
+    // A port as the field must hold it: decimal digits only, from 1 to 65535.
+    static bool PortaValida(const QString& texto);
 
     QCheckBox* cbProxy;
     QLineEdit* edtProxy;

@@ -62,6 +62,31 @@ TEST_F(Proxy, OkWritesTheThreeLinesAndCancelarKeepsTheEdits)
     EXPECT_EQ(dialogo.edtProxy->text(), QStringLiteral("outro"));
 }
 
+TEST_F(Proxy, OkAcceptsOnlyAPortFrom1To65535)
+{
+    pasta.Write("proxy.ini", "S\r\nproxy.interno\r\n3128\r\n");
+    TfMireloDownloaderAsyncProxy dialogo(servicos, pasta / "proxy.ini");
+    dialogo.show();
+    for (const char* ruim : {"", "0", "65536", "99999", "8o80", "-1", "+80", " 80"}) {
+        servicos.Boxes.clear();
+        dialogo.edtPorta->setText(QString::fromUtf8(ruim));
+        dialogo.btnOK->click();
+        ASSERT_EQ(servicos.Boxes.size(), 1u) << ruim;
+        EXPECT_EQ(servicos.Boxes[0].Text, "A porta do proxy deve ser um número de 1 a 65535.");
+        EXPECT_TRUE(dialogo.isVisible()) << ruim;
+        EXPECT_EQ(pasta.Read("proxy.ini"), "S\r\nproxy.interno\r\n3128\r\n") << ruim;
+    }
+    servicos.Boxes.clear();
+    for (const char* boa : {"1", "65535", "21"}) {
+        dialogo.show();
+        dialogo.edtPorta->setText(QString::fromUtf8(boa));
+        dialogo.btnOK->click();
+        EXPECT_FALSE(dialogo.isVisible()) << boa;
+        EXPECT_EQ(pasta.Read("proxy.ini"), "S\r\nproxy.interno\r\n" + std::string(boa) + "\r\n");
+    }
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+}
+
 TEST_F(Proxy, AFileThatCannotBeWrittenIsReportedAndTheDialogStays)
 {
     TfMireloDownloaderAsyncProxy dialogo(servicos, pasta / "proxy.ini");
@@ -70,6 +95,7 @@ TEST_F(Proxy, AFileThatCannotBeWrittenIsReportedAndTheDialogStays)
     std::filesystem::create_directory(pasta / "proxy.ini");
     dialogo.show();
     dialogo.cbProxy->setChecked(true);
+    dialogo.edtPorta->setText(QStringLiteral("3128"));
     dialogo.btnOK->click();
     ASSERT_EQ(servicos.Boxes.size(), 1u);
     EXPECT_EQ(servicos.Boxes[0].Caption, "Atenção.");
