@@ -146,7 +146,8 @@ void TfrmMireloDownloaderAsyncPrincipal::HabilitaControles()
         legenda->setEnabled(livre);
     Proxy1->setEnabled(livre);
     const int nivel = NivelDoNo(treParent->currentItem());
-    btnBaixar->setEnabled(livre && (nivel == 2 || nivel == 3));
+    // Without components read for the selected installation there is nothing to download.
+    btnBaixar->setEnabled(livre && (nivel == 2 || nivel == 3) && Sessao.Componentes.Count() > 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -315,8 +316,8 @@ QWidget* TfrmMireloDownloaderAsyncPrincipal::CriaArvore()
             });
     connect(treParent, &QTreeWidget::itemClicked, this,
             [this] { Protegido([this] { treParentClick(); }); });
-    connect(treParent, &QTreeWidget::itemDoubleClicked, this,
-            [this] { Protegido([this] { treParentClick(); }); });
+    // A double click needs no handler of its own: its first click has already toggled the mark,
+    // and a second toggle would put it back where it was.
     connect(treParent, &QTreeWidget::itemExpanded, this,
             [this](QTreeWidgetItem* node) { treParentExpanded(node); });
     connect(treParent, &QTreeWidget::itemCollapsed, this,
@@ -453,6 +454,10 @@ bool TfrmMireloDownloaderAsyncPrincipal::event(QEvent* event)
         StatusPainel1->setText(static_cast<QStatusTipEvent*>(event)->tip());
         return true;
     }
+    // An installer started from here runs in Wine beside the window; when the user comes back,
+    // the installed version it wrote shows without a new selection.
+    if (event->type() == QEvent::WindowActivate && !Ocupado() && !Fechado)
+        Protegido([this] { MostraStatusInstalado(); });
     return QMainWindow::event(event);
 }
 
@@ -706,9 +711,13 @@ void TfrmMireloDownloaderAsyncPrincipal::treParentChange(QTreeWidgetItem* anteri
         auto ocupado = Ocupa();
         const std::vector<int> posicoes = Posicoes(node);
         const auto formSlot = static_cast<std::size_t>(catalogue::Caminho(posicoes, 2)) + 1;
-        if (Sessao.PegaDownloadCfg(formSlot, static_cast<std::size_t>(posicoes.back())) &&
-            !Fechado)
+        if (!Sessao.PegaDownloadCfg(formSlot, static_cast<std::size_t>(posicoes.back()))) {
+            // Components shown from an earlier reading would not be the ones downloaded.
+            const QSignalBlocker semSinais(treParent);
+            qDeleteAll(node->takeChildren());
+        } else if (!Fechado) {
             LeDownloadCfg(node);
+        }
     }
     if (nivel == 3)
         PegaDescricaoComponentes();
@@ -743,12 +752,29 @@ void TfrmMireloDownloaderAsyncPrincipal::PegaDescricaoForms()
     edtNome->setText(DeWindows1252(form->Nome));
     edtVersao->setText(DeWindows1252(form->Versao + "/" + form->Build));
 
+    MostraStatusInstalado();
+    edtDisponibilizacao->clear();
+    edtInstalacao->clear();
+}
+
+const catalogue::TEstruturaForm* TfrmMireloDownloaderAsyncPrincipal::FormularioSelecionado() const
+{
+    QTreeWidgetItem* node = treParent->currentItem();
+    if (NivelDoNo(node) < 1)
+        return nullptr;
+    const int posicao = catalogue::Caminho(Posicoes(node), 2);
+    return posicao < 0 ? nullptr : Sessao.Formularios.Slot(static_cast<std::size_t>(posicao) + 1);
+}
+
+void TfrmMireloDownloaderAsyncPrincipal::MostraStatusInstalado()
+{
+    const catalogue::TEstruturaForm* form = FormularioSelecionado();
+    if (form == nullptr)
+        return;
     edtVerificaVersao->clear();
     const catalogue::StatusVersao status = Sessao.StatusDoFormulario(*form);
     CorDoTexto(edtVerificaVersao, QColor(status.Cor.Red, status.Cor.Green, status.Cor.Blue));
     edtVerificaVersao->setText(DeWindows1252(status.Texto));
-    edtDisponibilizacao->clear();
-    edtInstalacao->clear();
 }
 
 void TfrmMireloDownloaderAsyncPrincipal::PegaDescricaoComponentes()

@@ -15,6 +15,7 @@
 
 #include "app/Widgets.h"
 #include "catalogue/ComponentCatalogue.h"
+#include "catalogue/FormsCatalogue.h"
 
 class QAction;
 class QLocale;
@@ -122,6 +123,10 @@ private:
     void LeDownloadCfg(QTreeWidgetItem* installationNode);
     void PegaDescricaoForms();
     void PegaDescricaoComponentes();
+    // The form of the selected node's branch (nullptr at the top node), and its installed-version
+    // line, read from the registry each time.
+    const catalogue::TEstruturaForm* FormularioSelecionado() const;
+    void MostraStatusInstalado();
     void MostraObjetos();
     void ExpandeSoEsteRamo(QTreeWidgetItem* anterior, QTreeWidgetItem* node);
     void ReconstroiArvore();

@@ -18,6 +18,7 @@
 namespace {
 
 constexpr const char* kMensagemTxt = "mensagem.txt";
+constexpr const char* kMensagemNova = "mensagem.txt.novo";
 constexpr const char* kUsuarioAnonimo = "anonymous";
 constexpr int kTimeoutSegundos = 900;
 
@@ -384,10 +385,15 @@ bool TSessaoDownloader::ConexaoCaiu()
 bool TSessaoDownloader::PegaDownloadCfg(std::size_t formSlot, std::size_t posicao)
 {
     const catalogue::TEstruturaForm* form = Formularios.Slot(formSlot);
-    if (form == nullptr || Encerrando_ || ConexaoCaiu())
-        return false;
-    const std::string diretorio = catalogue::DiretorioDoDownloadCfg(DiretorioSite, *form, posicao);
-    return Busca(diretorio, catalogue::kDownloadCfg, true);
+    const bool buscado =
+        form != nullptr && !Encerrando_ && !ConexaoCaiu() &&
+        Busca(catalogue::DiretorioDoDownloadCfg(DiretorioSite, *form, posicao),
+              catalogue::kDownloadCfg, true);
+    // The components of the installation selected before must not stand in for this one's:
+    // "Iniciar Download" would fetch them.
+    if (!buscado)
+        Componentes.Clear();
+    return buscado;
 }
 
 std::vector<int> TSessaoDownloader::LeDownloadCfg()
@@ -434,17 +440,25 @@ std::optional<std::string> TSessaoDownloader::MostraMsg()
         return std::nullopt;
     // An empty local copy is the user's way of not wanting the message.
     const long long local = TamanhoLocal(kMensagemTxt);
-    if (local == remoto || local == 0)
+    if (local == 0)
         return std::nullopt;
-    Ftp->SetLocalFileName(kMensagemTxt);
-    if (!Inicia(&TFtpClient::GetFile) || !FtpPronto())
-        return std::nullopt;
-    if (UltimoErro != 0) {
-        // A broken copy would pass for the current message at the next start.
-        std::remove(kMensagemTxt);
-        return std::nullopt;
+    // A new message may have the old one's length, so only its bytes tell: it is fetched beside
+    // the copy and replaces it only when it arrived whole and differs.
+    Ftp->SetLocalFileName(kMensagemNova);
+    const bool chegou = Inicia(&TFtpClient::GetFile) && FtpPronto() && UltimoErro == 0 &&
+                        TamanhoLocal(kMensagemNova) == remoto;
+    std::optional<std::string> mensagem;
+    if (chegou) {
+        std::string nova = catalogue::ReadTextFile(kMensagemNova);
+        if (local < 0 || nova != catalogue::ReadTextFile(kMensagemTxt)) {
+            std::error_code erro;
+            std::filesystem::rename(kMensagemNova, kMensagemTxt, erro);
+            if (!erro)
+                mensagem = std::move(nova);
+        }
     }
-    return catalogue::ReadTextFile(kMensagemTxt);
+    std::remove(kMensagemNova);
+    return mensagem;
 }
 
 // ---------------------------------------------------------------------------------------------

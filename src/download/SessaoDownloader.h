@@ -59,7 +59,7 @@ public:
 
     // Fetches the component catalogue of installation `posicao` (from 0) of form slot
     // `formSlot` into the working directory. True when a fresh one was fetched; false leaves the
-    // old copy and Componentes untouched (a message has been shown).
+    // old copy untouched and Componentes empty (a message has been shown).
     bool PegaDownloadCfg(std::size_t formSlot, std::size_t posicao);
     // Reads the component catalogue copy into Componentes (emptied first). Returns each
     // component's starting node image, slot k at index k - 1.

@@ -66,10 +66,14 @@ protected:
         janela->show();
         janela->treParent->scrollToItem(node);
         const QPoint ponto = janela->treParent->visualItemRect(node).center();
-        if (duplo)
-            QTest::mouseDClick(janela->treParent->viewport(), Qt::LeftButton, {}, ponto);
-        else
+        // A double click reaches a widget as the press and release of a first click, then a
+        // second press that comes as a double click, and its release.
+        if (duplo) {
             QTest::mouseClick(janela->treParent->viewport(), Qt::LeftButton, {}, ponto);
+            QTest::mouseDClick(janela->treParent->viewport(), Qt::LeftButton, {}, ponto);
+        } else {
+            QTest::mouseClick(janela->treParent->viewport(), Qt::LeftButton, {}, ponto);
+        }
     }
 
     std::unique_ptr<PyFtpdServer> servidor;
@@ -109,6 +113,17 @@ TEST_F(Principal, AKnownMessageIsNotShownAgainAndAnEmptyCopySilencesIt)
     ASSERT_NE(janela->frmMsg, nullptr);
     Fecha();
 
+    Inicia();
+    EXPECT_EQ(janela->frmMsg, nullptr);
+
+    // A new message as long as the one kept is still new.
+    Fecha();
+    EscreveCp1252(site / "pub/mirelo/mensagem.txt", "Mensagem de teste: <b>prazo</b> até 31/05.\n");
+    Inicia();
+    ASSERT_NE(janela->frmMsg, nullptr);
+    EXPECT_EQ(janela->frmMsg->mmMsg->toPlainText(),
+              QStringLiteral("Mensagem de teste: <b>prazo</b> até 31/05.\n"));
+    Fecha();
     Inicia();
     EXPECT_EQ(janela->frmMsg, nullptr);
 
@@ -185,6 +200,13 @@ TEST_F(Principal, ClicksToggleTheMarkOfOptionalComponentsOnly)
     Clica(No({0, 0, 1}));
     EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0, 1})), 1);
     EXPECT_EQ(sessao->Componentes.Slot(2)->Marcado, "1");
+    // A double click, as the tree's hint asks for, changes the mark once.
+    Clica(No({0, 0, 1}), true);
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0, 1})), 2);
+    EXPECT_EQ(sessao->Componentes.Slot(2)->Marcado, "0");
+    Clica(No({0, 0, 1}), true);
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0, 1})), 1);
+    EXPECT_EQ(sessao->Componentes.Slot(2)->Marcado, "1");
 
     // The fixed component cannot be unmarked.
     Clica(No({0, 0, 0}));
@@ -214,8 +236,12 @@ TEST_F(Principal, InstalledVersionStatusInItsColours)
                    "[Software\\\\Mirelo\\\\Declaracao] 1700000000\n"
                    "\"Versao\"=\"2.1\"\n"
                    "[Software\\\\Mirelo\\\\Cadastro] 1700000000\n"
-                   "\"Versao\"=\"1.3\"\n");
+                   "\"Versao\"=\"1.3\"\n"
+                   "[Software\\\\Mirelo\\\\Nada] 1700000000\n"
+                   "\"Versao\"=hex:03,00\n");
     Inicia();
+    // A value that is no text and no number reads as not installed, without a word.
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
     EXPECT_EQ(Texto(janela->edtVerificaVersao),
               QStringLiteral("2.1,Sistema Atualizado com a última Versão Disponivel."));
     EXPECT_EQ(Cor(janela->edtVerificaVersao), QColor(0, 128, 0));
@@ -227,6 +253,19 @@ TEST_F(Principal, InstalledVersionStatusInItsColours)
     janela->treParent->setCurrentItem(No({2}));
     EXPECT_EQ(Texto(janela->edtVerificaVersao), QStringLiteral("Sistema não Instalado"));
     EXPECT_EQ(Cor(janela->edtVerificaVersao), QColor(128, 0, 0));
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+
+    // An installation that ended in Wine while the user was away shows when the window is
+    // active again, with the same selection.
+    trabalho.Write("system.reg",
+                   "WINE REGISTRY Version 2\n"
+                   "[Software\\\\Wow6432Node\\\\Mirelo\\\\Nada] 1700000001\n"
+                   "\"Versao\"=\"3.0\"\n");
+    QEvent ativada(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(janela.get(), &ativada);
+    EXPECT_EQ(Texto(janela->edtVerificaVersao),
+              QStringLiteral("3.0,Sistema Atualizado com a última Versão Disponivel."));
+    EXPECT_EQ(Cor(janela->edtVerificaVersao), QColor(0, 128, 0));
 }
 
 TEST_F(Principal, TheMirrorSwitchReconnectsAndLaterFetchesUseTheMirrorsDirectory)
@@ -394,7 +433,17 @@ TEST_F(Principal, AFailedRetrievalIsReportedAndShowsNothingStale)
     ASSERT_EQ(servicos.Boxes.size(), 2u) << servicos.Texts();
     EXPECT_EQ(servicos.Boxes[1].Text, kErroConfiguracao);
     EXPECT_EQ(No({0, 1})->childCount(), 0);
-    EXPECT_EQ(sessao->Componentes.Count(), 3u);
+    // Nothing is left that "Iniciar Download" could take for this installation's components.
+    EXPECT_EQ(sessao->Componentes.Count(), 0u);
+    EXPECT_FALSE(janela->btnBaixar->isEnabled());
+
+    // The installation read before, selected again while its catalogue is gone: its old
+    // components go as well.
+    std::filesystem::remove(site / "pub/mirelo/decl/completa/download.cfg");
+    janela->treParent->setCurrentItem(No({0, 0}));
+    ASSERT_EQ(servicos.Boxes.size(), 3u) << servicos.Texts();
+    EXPECT_EQ(No({0, 0})->childCount(), 0);
+    EXPECT_FALSE(janela->btnBaixar->isEnabled());
 }
 
 TEST_F(Principal, TheLinksGoToThePageAndTheHelpDesk)
