@@ -56,8 +56,9 @@ void Captura(TfrmMireloDownloaderAsyncPrincipal& janela, const QString& arquivo)
 
 int main(int argc, char** argv)
 {
-    // With arguments the program runs without a window.
-    if (argc > 1)
+    // The program's own options run it without a window; any other arguments are Qt's (the
+    // desktop's session restore starts the program with "-session ...").
+    if (WantsHeadless(argc, argv))
         return RunHeadless(argc, argv);
     QApplication app(argc, argv);
     mirelo_qt::UsaPortuguesDoBrasil(app);

@@ -11,6 +11,7 @@
 #include "download/SessaoDownloader.h"
 #include "ftp/Ftpcli.h"
 #include "platform/EventLoop.h"
+#include "platform/ProgramStart.h"
 #include "platform/Registry.h"
 #include "platform/UserServices.h"
 
@@ -28,6 +29,18 @@ constexpr std::int64_t kMaxDiscos = 999;
 // The progress window closes at its next one-second tick; this only bounds a window that
 // would never close.
 constexpr auto kEsperaFechar = std::chrono::seconds(5);
+
+// Why the installer at `caminho` did not start, and where the user finds the files to start it
+// by hand. The installers are Windows programs: without Wine nothing here can run them.
+std::string InstaladorNaoIniciado(const std::string& caminho, const std::string& pasta)
+{
+    const std::string motivo =
+        platform::WineMissingFor(caminho)
+            ? "O Wine não foi encontrado, e sem ele o instalador \"" + ParaUtf8(caminho) +
+                  "\" não pode ser iniciado.\rInstale o Wine e execute o instalador."
+            : "Não foi possível iniciar o instalador \"" + ParaUtf8(caminho) + "\".";
+    return motivo + "\rOs arquivos baixados estão na pasta " + ParaUtf8(pasta) + ".";
+}
 
 }  // namespace
 
@@ -349,7 +362,7 @@ void TExecucaoDownload::Encerramento()
         return;
     Resultado.InstaladorIniciado = servicos.StartProgram(Local(Instalador));
     if (!Resultado.InstaladorIniciado)
-        Aviso("Não foi possível iniciar o instalador \"" + ParaUtf8(Local(Instalador)) + "\".");
+        Aviso(InstaladorNaoIniciado(Local(Instalador), Sessao.PastaDestino));
 }
 
 bool TExecucaoDownload::Executa(void (TFtpClient::*pedido)())

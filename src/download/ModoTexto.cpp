@@ -122,7 +122,8 @@ int ExecucaoSemJanela::Listar()
     for (std::size_t f = 1; f <= Sessao.Formularios.Count(); ++f) {
         const catalogue::TEstruturaForm form = *Sessao.Formularios.Slot(f);
         Saida << ParaUtf8(form.Nome) << " (versão " << ParaUtf8(form.Versao) << "/"
-              << ParaUtf8(form.Build) << ")\n";
+              << ParaUtf8(form.Build) << ")\n"
+              << "    situação: " << ParaUtf8(Sessao.StatusDoFormulario(form).Texto) << "\n";
         const std::vector<catalogue::Instalacao> instalacoes = catalogue::InstalacoesDe(form);
         for (std::size_t i = 0; i < instalacoes.size(); ++i) {
             Saida << "    instalação: " << ParaUtf8(instalacoes[i].Nome) << "\n";
@@ -205,6 +206,9 @@ int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
     }
     switch (resultado.Fim) {
     case FimExecucao::Concluida:
+        // --install asked for the installer; the run has said why it did not start.
+        if (opcoes.Instalar && !resultado.Instalador.empty() && !resultado.InstaladorIniciado)
+            return Falha("o instalador não foi iniciado.");
         return kSucesso;
     case FimExecucao::ComFalhas:
         return Falha(Frase("alguns arquivos não foram baixados: " + Junta(resultado.Falhas)));
@@ -223,7 +227,8 @@ std::string TextoDeUso()
 {
     return "Uso:\n"
            "  mirelo-downloader                 abre a janela do Downloader\n"
-           "  mirelo-downloader --list          lista produtos, instalações e componentes\n"
+           "  mirelo-downloader --list          lista produtos (com a versão instalada), instalações "
+           "e componentes\n"
            "  mirelo-downloader --download PRODUTO INSTALACAO [--to PASTA] [--skip COMPONENTE]... "
            "[--install]\n"
            "                                    baixa os componentes da instalação para PASTA (ou a "
@@ -231,9 +236,21 @@ std::string TextoDeUso()
            "                                    deixando de fora os componentes opcionais "
            "indicados;\n"
            "                                    com --install inicia o instalador no fim.\n"
+           "  mirelo-downloader --version       mostra a versão do programa\n"
            "Os nomes podem ser abreviados pelo começo, sem distinção de maiúsculas, quando não há "
            "dúvida.\n"
            "O servidor pode ser indicado em MIRELO_FTP_HOSTS (host ou host:porta).\n";
+}
+
+bool PedeModoTexto(const std::vector<std::string>& argumentos)
+{
+    static const char* const kOpcoes[] = {"--list", "--download", "--help", "-h", "--version"};
+    if (argumentos.empty())
+        return false;
+    for (const char* opcao : kOpcoes)
+        if (argumentos[0] == opcao)
+            return true;
+    return false;
 }
 
 std::optional<OpcoesModoTexto> LeArgumentos(const std::vector<std::string>& argumentos,
@@ -245,6 +262,14 @@ std::optional<OpcoesModoTexto> LeArgumentos(const std::vector<std::string>& argu
             erro = "argumento inesperado: " + argumentos[1];
             return std::nullopt;
         }
+        return opcoes;
+    }
+    if (argumentos[0] == "--version") {
+        if (argumentos.size() > 1) {
+            erro = "--version não aceita argumentos (recebeu \"" + argumentos[1] + "\").";
+            return std::nullopt;
+        }
+        opcoes.Pedido = OpcoesModoTexto::Acao::Versao;
         return opcoes;
     }
     if (argumentos[0] == "--list") {
@@ -342,6 +367,10 @@ int ExecutaModoTexto(const std::vector<std::string>& argumentos, std::ostream& s
     }
     if (opcoes->Pedido == OpcoesModoTexto::Acao::Ajuda) {
         saida << TextoDeUso();
+        return kSucesso;
+    }
+    if (opcoes->Pedido == OpcoesModoTexto::Acao::Versao) {
+        saida << "mirelo-downloader " << kVersaoPrograma << "\n";
         return kSucesso;
     }
     ExecucaoSemJanela execucao(saida, erros);

@@ -1,6 +1,7 @@
 // The headless mode of mirelo-downloader, for people without a display and for scripts:
 //   --list                                      the products, installations and components
 //   --download PRODUCT INSTALLATION [--to DIR] [--skip COMPONENT]... [--install]
+//   --help, --version
 // The download runs the same session and download run as the window, with the poll event loop,
 // questions answered yes, the folder DIR (or the current one), a line per file on the error
 // stream, and the installer started only with --install. Names match exactly or by a unique
@@ -15,7 +16,7 @@
 namespace mirelo_download {
 
 struct OpcoesModoTexto {
-    enum class Acao { Ajuda, Listar, Baixar };
+    enum class Acao { Ajuda, Versao, Listar, Baixar };
     Acao Pedido = Acao::Ajuda;
     std::string Produto;
     std::string Instalacao;
@@ -23,6 +24,14 @@ struct OpcoesModoTexto {
     std::vector<std::string> Pular;
     bool Instalar = false;
 };
+
+// Whether the command line (without the program name) asks for the headless mode: its first
+// argument is one of this mode's options. Anything else (no argument, or Qt's own such as
+// "-session" from the desktop's session restore or "-style") starts the window.
+bool PedeModoTexto(const std::vector<std::string>& argumentos);
+
+// The program's version, as the window's header and --version show it.
+inline constexpr const char* kVersaoPrograma = "2.0";
 
 // The command line without the program name. nullopt with `erro` (for the user) when malformed.
 std::optional<OpcoesModoTexto> LeArgumentos(const std::vector<std::string>& argumentos,

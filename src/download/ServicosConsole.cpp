@@ -5,26 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <ostream>
+
+#include "platform/ProgramStart.h"
 
 extern char** environ;
 
 namespace mirelo_download {
-namespace {
-
-std::string Minusculas(std::string texto)
-{
-    std::transform(texto.begin(), texto.end(), texto.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return texto;
-}
-
-bool TerminaCom(const std::string& texto, const std::string& fim)
-{
-    return texto.size() >= fim.size() && texto.compare(texto.size() - fim.size(), fim.size(), fim) == 0;
-}
-
-}  // namespace
 
 TServicosConsole::TServicosConsole(std::ostream& saida) : Saida(saida) {}
 
@@ -62,12 +50,7 @@ bool TServicosConsole::OpenAddress(const std::string&)
 
 std::vector<std::string> TServicosConsole::LinhaDeComando(const std::string& path)
 {
-    const std::string nome = Minusculas(path);
-    if (TerminaCom(nome, ".exe"))
-        return {"wine", path};
-    if (TerminaCom(nome, ".msi"))
-        return {"wine", "msiexec", "/i", path};
-    return {path};
+    return platform::StartCommand(path);
 }
 
 bool TServicosConsole::StartProgram(const std::string& path)
@@ -75,9 +58,12 @@ bool TServicosConsole::StartProgram(const std::string& path)
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    std::vector<std::string> linha = LinhaDeComando(path);
-    if (linha.size() == 1 && ::access(path.c_str(), X_OK) != 0)
+    if (platform::StartCommand(path).size() == 1 && ::access(path.c_str(), X_OK) != 0)
         return false;
+    // Absolute, since the program starts in its own folder.
+    std::error_code semErro;
+    const std::filesystem::path programa = std::filesystem::absolute(path, semErro);
+    std::vector<std::string> linha = LinhaDeComando(programa.string());
 
     std::vector<char*> argv;
     for (std::string& parte : linha)
@@ -88,8 +74,13 @@ bool TServicosConsole::StartProgram(const std::string& path)
     posix_spawnattr_init(&atributos);
     // A session of its own: the installer outlives this program and its terminal.
     posix_spawnattr_setflags(&atributos, POSIX_SPAWN_SETSID);
+    // It starts in the download folder, beside its other parts, as from the window.
+    posix_spawn_file_actions_t acoes;
+    posix_spawn_file_actions_init(&acoes);
+    posix_spawn_file_actions_addchdir_np(&acoes, programa.parent_path().c_str());
     pid_t pid = 0;
-    const int erro = ::posix_spawnp(&pid, argv[0], nullptr, &atributos, argv.data(), environ);
+    const int erro = ::posix_spawnp(&pid, argv[0], &acoes, &atributos, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&acoes);
     posix_spawnattr_destroy(&atributos);
     return erro == 0;
 }

@@ -1,6 +1,7 @@
 // The user services of the headless mode: boxes become lines on the error stream, every question
 // is answered yes (and the answer printed), no folder is chosen, no address is opened, and a
-// program is started detached in a session of its own (".exe" and ".msi" through wine). Owns
+// program is started detached in a session of its own, in its own folder (".exe" and ".msi"
+// through wine). Owns
 // nothing; the stream must outlive it. One thread.
 #pragma once
 
@@ -23,8 +24,7 @@ public:
     bool OpenAddress(const std::string& address) override;
     bool StartProgram(const std::string& path) override;
 
-    // The command line that starts `path`: wine for ".exe", wine msiexec /i for ".msi" (either
-    // letter case), the file itself otherwise.
+    // The command line that starts `path` (platform::StartCommand).
     static std::vector<std::string> LinhaDeComando(const std::string& path);
 
 private:

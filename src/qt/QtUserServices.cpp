@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QUrl>
 
+#include "platform/ProgramStart.h"
+
 namespace mirelo_qt {
 namespace {
 
@@ -76,20 +78,20 @@ bool QtUserServices::OpenAddress(const std::string& address)
 
 bool QtUserServices::StartProgram(const std::string& path)
 {
-    const QString program = QString::fromStdString(path);
-    const QFileInfo info(program);
+    const QFileInfo info(QString::fromStdString(path));
     if (!info.isFile())
         return false;
-    const QString suffix = info.suffix().toLower();
-    if (suffix == QLatin1String("exe"))
-        return QProcess::startDetached(QStringLiteral("wine"), {program}, info.absolutePath());
-    if (suffix == QLatin1String("msi"))
-        return QProcess::startDetached(QStringLiteral("wine"),
-                                       {QStringLiteral("msiexec"), QStringLiteral("/i"), program},
-                                       info.absolutePath());
-    if (!info.isExecutable())
+    // Absolute, since the program starts in its own folder.
+    const std::vector<std::string> command =
+        platform::StartCommand(info.absoluteFilePath().toStdString());
+    if (command.size() == 1 && !info.isExecutable())
         return false;
-    return QProcess::startDetached(info.absoluteFilePath(), {}, info.absolutePath());
+    QStringList arguments;
+    for (std::size_t i = 1; i < command.size(); ++i)
+        arguments << QString::fromStdString(command[i]);
+    // In the download folder, where the installer finds its other parts.
+    return QProcess::startDetached(QString::fromStdString(command.front()), arguments,
+                                   info.absolutePath());
 }
 
 }  // namespace mirelo_qt

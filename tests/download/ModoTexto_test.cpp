@@ -48,6 +48,29 @@ TEST(ModoTexto, ReadsTheTwoCommandsAndTheirOptions)
     EXPECT_EQ(opcoes->Pedido, OpcoesModoTexto::Acao::Ajuda);
 }
 
+// Qt's own arguments start the window: the desktop's session restore passes "-session".
+TEST(ModoTexto, OnlyItsOwnOptionsSelectTheHeadlessMode)
+{
+    using mirelo_download::PedeModoTexto;
+    for (const std::vector<std::string>& proprias :
+         std::vector<std::vector<std::string>>{{"--list"}, {"--download", "a", "b"}, {"--help"},
+                                               {"-h"}, {"--version"}})
+        EXPECT_TRUE(PedeModoTexto(proprias)) << proprias[0];
+    for (const std::vector<std::string>& doQt :
+         std::vector<std::vector<std::string>>{{},
+                                               {"-session", "10d2f3e4a5000170000000001"},
+                                               {"-style", "fusion"},
+                                               {"--platform", "offscreen"},
+                                               {"-reverse"}})
+        EXPECT_FALSE(PedeModoTexto(doQt)) << (doQt.empty() ? "" : doQt[0]);
+
+    std::ostringstream saida;
+    std::ostringstream erros;
+    EXPECT_EQ(ExecutaModoTexto({"--version"}, saida, erros, false), 0);
+    EXPECT_EQ(saida.str(), "mirelo-downloader 2.0\n");
+    EXPECT_EQ(ExecutaModoTexto({"--version", "x"}, saida, erros, false), 1);
+}
+
 TEST(ModoTexto, RefusesMalformedCommandLinesWithAReason)
 {
     const std::vector<std::vector<std::string>> ruins = {
@@ -136,8 +159,12 @@ protected:
     {
         ::unsetenv("MIRELO_FTP_HOSTS");
         ::unsetenv("WINEPREFIX");
+        ::setenv("PATH", path.c_str(), 1);
         fs::current_path(antes);
     }
+
+    // Programs are looked up in `pasta` only, for the test's own "wine" or for none at all.
+    void SoEstaPasta(const std::string& pasta) { ::setenv("PATH", pasta.c_str(), 1); }
 
     int Executa(const std::vector<std::string>& argumentos)
     {
@@ -147,6 +174,7 @@ protected:
     }
 
     fs::path antes;
+    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
     SiteDownloadTeste site;
     TempDir trabalho;
     TempDir destino;
@@ -156,9 +184,13 @@ protected:
 
 TEST_F(ModoTextoServidor, ListsProductsInstallationsAndComponents)
 {
+    trabalho.Write("wine/system.reg", std::string(SiteDownloadTeste::kRegistro) +
+                                          "[Software\\\\Orva\\\\Declaracao] 1700000000\n"
+                                          "\"Versao\"=\"2.0\"\n");
     ASSERT_EQ(Executa({"--list"}), 0) << erros.str();
     EXPECT_EQ(saida.str(),
               "Declaração Anual (versão 2.0/15)\n"
+              "    situação: 2.0,Sistema Atualizado com a última Versão Disponivel.\n"
               "    instalação: Completa\n"
               "        Programa: 68,4 kb, fixo\n"
               "        Ajuda: 4,9 kb, opcional\n"
@@ -167,6 +199,7 @@ TEST_F(ModoTextoServidor, ListsProductsInstallationsAndComponents)
               "        Leitor: 3,9 kb, fixo\n"
               "        Vazio: 0,0 kb, opcional\n"
               "Cadastro (versão 1.0/1)\n"
+              "    situação: Sistema não Instalado\n"
               "    instalação: Windows\n"
               "        Cadastro: 1,0 kb, fixo\n");
 }
@@ -207,6 +240,50 @@ TEST_F(ModoTextoServidor, WithoutToTheCurrentFolderIsUsed)
     EXPECT_EQ(trabalho.Read("leitor.zip"), SiteDownloadTeste::Conteudo("leitor.zip", 4000));
     EXPECT_EQ(trabalho.Read("Regras.Ini"), "");
     EXPECT_EQ(saida.str().find("Instalador"), std::string::npos) << saida.str();
+}
+
+// --install starts the installer through wine in the download folder, wherever the program was
+// started from.
+TEST_F(ModoTextoServidor, InstallStartsTheInstallerThroughWineInTheDownloadFolder)
+{
+    TempDir programas;
+    const std::string fifo = programas / "sinal";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int leitura = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(leitura, 0);
+    programas.Write("wine", "#!/bin/sh\necho \"$(pwd -P)|$*\" > '" + fifo + "'\n");
+    ::chmod((programas / "wine").c_str(), 0700);
+    SoEstaPasta(programas.Path());
+
+    ASSERT_EQ(Executa({"--download", "Cadastro", "Windows", "--to", destino.Path(), "--install"}),
+              0)
+        << erros.str();
+    EXPECT_NE(saida.str().find("Instalador: cadastro.exe (iniciado)"), std::string::npos)
+        << saida.str();
+    pollfd espera{leitura, POLLIN, 0};
+    ASSERT_EQ(::poll(&espera, 1, 10'000), 1);
+    char texto[4096] = {};
+    EXPECT_GT(::read(leitura, texto, sizeof texto - 1), 0);
+    ::close(leitura);
+    const std::string pasta = fs::canonical(destino.Path()).string();
+    EXPECT_EQ(std::string(texto), pasta + "|" + destino.Path() + "cadastro.exe\n");
+}
+
+// Without wine the installer cannot start: the run says so, and where the files are, and the
+// exit status tells a script that --install did not happen.
+TEST_F(ModoTextoServidor, InstallWithoutWineSaysSoAndExitsWithOne)
+{
+    TempDir semWine;
+    SoEstaPasta(semWine.Path());
+    EXPECT_EQ(Executa({"--download", "Cadastro", "Windows", "--to", destino.Path(), "--install"}),
+              1);
+    EXPECT_EQ(destino.Read("cadastro.exe"), SiteDownloadTeste::Conteudo("cadastro.exe", 1000));
+    EXPECT_NE(erros.str().find("O Wine não foi encontrado"), std::string::npos) << erros.str();
+    EXPECT_NE(erros.str().find("Os arquivos baixados estão na pasta " + destino.Path() + "."),
+              std::string::npos)
+        << erros.str();
+    EXPECT_NE(saida.str().find("Instalador: cadastro.exe (não iniciado)"), std::string::npos)
+        << saida.str();
 }
 
 TEST_F(ModoTextoServidor, FailuresExitWithOneAndNameWhatFailed)
