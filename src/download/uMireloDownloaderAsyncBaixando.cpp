@@ -66,6 +66,8 @@ TfrmMireloDownloaderAsyncBaixando::TfrmMireloDownloaderAsyncBaixando(
     velocidade->OnClick = [this] { CancelarClick(); };
     lblVelocidade = velocidade;
     lblPer = Rotulo(QStringLiteral("0%"), this);
+    lblTempo = Rotulo(QString(), this);
+    lblAviso = Rotulo(QString(), this);
 
     pbBaixando = new QProgressBar(this);
     pbBaixando->setTextVisible(false);
@@ -88,7 +90,13 @@ TfrmMireloDownloaderAsyncBaixando::TfrmMireloDownloaderAsyncBaixando(
     barra->addWidget(pbBaixando, 1);
     barra->addWidget(lblPer);
 
+    auto* tempo = new QHBoxLayout;
+    tempo->addWidget(Rotulo(QStringLiteral("Tempo Restante:"), this));
+    tempo->addWidget(lblTempo);
+    tempo->addStretch(1);
+
     auto* botoes = new QHBoxLayout;
+    botoes->addWidget(lblAviso);
     botoes->addStretch(1);
     botoes->addWidget(Cancelar);
 
@@ -96,8 +104,7 @@ TfrmMireloDownloaderAsyncBaixando::TfrmMireloDownloaderAsyncBaixando(
     layout->addWidget(lblLocal);
     layout->addWidget(lblSalvando);
     layout->addLayout(status);
-    // The design's caption; no remaining time is computed.
-    layout->addWidget(Rotulo(QStringLiteral("Tempo Restante:"), this));
+    layout->addLayout(tempo);
     layout->addLayout(barra);
     layout->addLayout(botoes);
 
@@ -126,16 +133,42 @@ void TfrmMireloDownloaderAsyncBaixando::Timer1Timer()
 {
     if (!Aberta_)
         return;
-    const bool concluida = Concluida();
+    Media.Registra(BytesRecebidos());
+    MostraLeitura();
+    if (Concluida())
+        accept();
+}
+
+void TfrmMireloDownloaderAsyncBaixando::Termina()
+{
+    Terminada = true;
+    if (!Aberta_)
+        return;
+    MostraLeitura();
+    accept();
+}
+
+void TfrmMireloDownloaderAsyncBaixando::TentaDeNovo(int tentativa, int maximo)
+{
+    ContagemDoAviso = BytesRecebidos();
+    lblAviso->setText(QString::fromStdString(mirelo_download::TextoTentativa(tentativa, maximo)));
+}
+
+void TfrmMireloDownloaderAsyncBaixando::MostraLeitura()
+{
+    const std::int64_t contagem = BytesRecebidos();
     const mirelo_download::LeituraBaixando leitura =
-        mirelo_download::CalculaTick(Posicao_, BytesRecebidos(), Maximo_, concluida);
+        mirelo_download::CalculaTick(contagem, Maximo_, Concluida(), Media);
     Posicao_ = leitura.Posicao;
     lblKbAtual->setText(QString::fromStdString(leitura.KbAtual));
     lblVelocidade->setText(QString::fromStdString(leitura.Velocidade));
     lblPer->setText(QString::fromStdString(leitura.Percentual));
+    lblTempo->setText(QString::fromStdString(leitura.TempoRestante));
+    if (ContagemDoAviso >= 0 && contagem > ContagemDoAviso) {
+        ContagemDoAviso = -1;
+        lblAviso->clear();
+    }
     MostraPosicao();
-    if (concluida)
-        accept();
 }
 
 void TfrmMireloDownloaderAsyncBaixando::CancelarClick()

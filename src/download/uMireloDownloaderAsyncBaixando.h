@@ -1,10 +1,11 @@
 // The progress dialog of one file transfer: names the server and the file, and once a second
-// shows the kilobytes received, the total, the speed and the percentage from the byte count the
-// FTP client reported last. It closes at the first tick after the retrieval has ended, or at
-// once on Cancelar (also a click on the speed, the close box or Escape). The dialog does not
-// drive the transfer: the download run does, and reads whether it is still open. At every tick it
-// asks the two readers it was given for the byte count and the end of the retrieval. GUI thread
-// only.
+// shows the kilobytes received, the total, the speed over the last seconds, the time left and the
+// percentage from the byte count the FTP client reported last; a new try after a failure is noted
+// beside Cancelar. It closes as soon as the run says the file has ended (with that moment's
+// figures), at the first tick after the retrieval reader reports the end, or at once on Cancelar
+// (also a click on the speed, the close box or Escape). The dialog does not drive the transfer:
+// the download run does, and reads whether it is still open. At every tick it asks the two
+// readers it was given for the byte count and the end of the retrieval. GUI thread only.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,8 @@
 #include <string>
 
 #include <QDialog>
+
+#include "download/ContaBaixando.h"
 
 class QLabel;
 class QProgressBar;
@@ -31,9 +34,12 @@ public:
     // The file's size: the bar's maximum and the total label.
     void DefineTotal(std::int64_t tamanho);
 
-    // The run has seen the retrieval end (also when it failed before it started): the next tick
-    // closes the dialog even if the end was never reported to the session.
-    void Termina() { Terminada = true; }
+    // The run is done with the file (also when it failed before it started): shows the final
+    // figures and closes at once, so the run goes on to the next file without waiting for a tick.
+    void Termina();
+    // A try failed for a reason that may pass and another follows (`tentativa` of `maximo` in a
+    // row that moved nothing, 0 after a try that moved bytes); the note stays until data moves.
+    void TentaDeNovo(int tentativa, int maximo);
 
     // One tick of the 1000 ms display timer.
     void Timer1Timer();
@@ -54,6 +60,8 @@ public:
     QLabel* lblTotal;
     QLabel* lblVelocidade;
     QLabel* lblPer;
+    QLabel* lblTempo;
+    QLabel* lblAviso;
     QProgressBar* pbBaixando;
     QPushButton* Cancelar;
     QTimer* Timer1;
@@ -64,6 +72,7 @@ protected:
 
 private:
     void MostraPosicao();
+    void MostraLeitura();
 
     bool Concluida() const { return Terminada || TransferenciaConcluida(); }
 
@@ -72,6 +81,9 @@ private:
     bool Terminada = false;
     std::int64_t Posicao_ = 50;
     std::int64_t Maximo_ = 100;
+    mirelo_download::MediaVelocidade Media;
+    // The count when the try note went up; the note goes once the count passes it.
+    std::int64_t ContagemDoAviso = -1;
     bool Aberta_ = true;
     bool Cancelando = false;
 };

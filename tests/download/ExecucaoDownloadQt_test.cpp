@@ -49,8 +49,7 @@ protected:
         QtTestApp();
         fs::current_path(trabalho.Path());
         servicos.Folder = destino.Path().substr(0, destino.Path().size() - 1);
-        // Plays the user at the windows: the folder dialog gets "Alterar" then "Ok", and each
-        // progress dialog is noted once.
+        // Plays the user at the folder dialog: "Alterar" then "Ok".
         usuario.setInterval(10);
         QObject::connect(&usuario, &QTimer::timeout, [this] {
             if (auto* pasta = Visivel<TfMireloDownloaderPastaDownload>()) {
@@ -58,16 +57,32 @@ protected:
                 pasta->Button2->click();
                 pasta->Button1->click();
             }
-            auto* baixando = Visivel<TfrmMireloDownloaderAsyncBaixando>();
-            if (baixando && !baixando->property("notado").toBool() &&
-                baixando->lblSalvando->text() != QStringLiteral("Salvando:")) {
-                baixando->setProperty("notado", true);
-                Dialogos.push_back(baixando->lblSalvando->text().toStdString());
-            }
         });
         usuario.start();
+        qApp->installEventFilter(&fechamentos);
     }
-    ~ExecucaoDownloadQt() override { fs::current_path(antes); }
+    ~ExecucaoDownloadQt() override
+    {
+        qApp->removeEventFilter(&fechamentos);
+        fs::current_path(antes);
+    }
+
+    // Notes each progress dialog as it goes, with the file it named: a dialog closes as soon as
+    // its file has ended, too soon for any polling to be sure to see it.
+    class Fechamentos : public QObject {
+    public:
+        explicit Fechamentos(std::vector<std::string>& dialogos) : Dialogos(dialogos) {}
+        bool eventFilter(QObject* alvo, QEvent* evento) override
+        {
+            auto* baixando = dynamic_cast<TfrmMireloDownloaderAsyncBaixando*>(alvo);
+            if (baixando && evento->type() == QEvent::Hide)
+                Dialogos.push_back(baixando->lblSalvando->text().toStdString());
+            return false;
+        }
+
+    private:
+        std::vector<std::string>& Dialogos;
+    };
 
     void Seleciona(std::size_t form, std::size_t posicao)
     {
@@ -93,6 +108,7 @@ protected:
     QTimer usuario;
     std::string PastaMostrada;
     std::vector<std::string> Dialogos;
+    Fechamentos fechamentos{Dialogos};
     std::unique_ptr<TSessaoDownloader> sessao;
     std::unique_ptr<mirelo_download::TJanelasDownloadQt> janelas;
     std::unique_ptr<mirelo_download::TExecucaoDownload> execucao;
