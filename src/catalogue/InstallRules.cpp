@@ -107,8 +107,10 @@ std::vector<std::string> LeRegrasIni(
     const std::string colecao = ReadTextFile(pastaDestino + kTempRegrasIni);
     TextFileWriter regras(pastaDestino + kRegrasIni);
     return AvaliaRegras(colecao, registro, [&](const std::string& suporte) {
-        // On disk before the fetch, so a failed fetch still leaves the list complete so far.
-        regras.WriteLine(suporte);
+        // On disk before the fetch, so a failed fetch still leaves the list complete so far. A
+        // name that could lead outside the folder is never fetched, so it is not listed either.
+        if (NomeArquivoSeguro(suporte))
+            regras.WriteLine(suporte);
         if (baixaArquivoSuporte)
             baixaArquivoSuporte(suporte);
     });

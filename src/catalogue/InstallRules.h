@@ -67,8 +67,9 @@ std::vector<std::string> AvaliaRegras(std::string_view textoColecao,
                                       const std::function<void(const std::string&)>& aplica);
 
 // LeRegrasIni: closes `arquivoRegras`, evaluates PastaDestino + "TempRegras.Ini", writes each
-// support file needed as a line of PastaDestino + "Regras.Ini" (created empty first) and then
-// calls `baixaArquivoSuporte` with it. Returns the support files in order.
+// support file needed as a line of PastaDestino + "Regras.Ini" (created empty first; a name that
+// is not a safe local name is left out) and then calls `baixaArquivoSuporte` with it. Returns
+// the support files in order.
 std::vector<std::string> LeRegrasIni(
     TextFileWriter& arquivoRegras, const std::string& pastaDestino,
     const platform::RegistryService& registro,

@@ -1,7 +1,9 @@
 #include "download/ExecucaoDownload.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "catalogue/InstallRules.h"
 #include "catalogue/TextHelpers.h"
@@ -9,6 +11,7 @@
 #include "download/DataDisponibilizacao.h"
 #include "download/NomesArquivo.h"
 #include "download/SessaoDownloader.h"
+#include "ftp/FtpRetry.h"
 #include "ftp/Ftpcli.h"
 #include "platform/EventLoop.h"
 #include "platform/ProgramStart.h"
@@ -26,8 +29,8 @@ constexpr const char* kTituloPrograma = "Downloader dos Formulários Eletrônico
 constexpr const char* kConexaoCaiu = "A Conexão caiu por Time-out";
 constexpr const char* kPastaSuporte = "/suporte/";
 constexpr std::int64_t kMaxDiscos = 999;
-// The progress window closes at its next one-second tick; this only bounds a window that
-// would never close.
+// The progress window closes as soon as it is told the file has ended; this only bounds a
+// window that would never close.
 constexpr auto kEsperaFechar = std::chrono::seconds(5);
 
 // Why the installer at `caminho` did not start, and where the user finds the files to start it
@@ -96,7 +99,7 @@ ResultadoExecucao TExecucaoDownload::btnBaixarClick()
         Aviso("Nenhum componente foi escolhido.");
         return Resultado;
     }
-    if (!Sessao.IsControlOpen()) {
+    if (!Sessao.IsControlOpen() && !Sessao.GaranteConexao()) {
         Aviso(kConexaoCaiu);
         return Resultado;
     }
@@ -107,7 +110,9 @@ ResultadoExecucao TExecucaoDownload::btnBaixarClick()
     } catch (const EFimExecucao& fim) {
         Resultado.Fim = fim.Fim;
         if (!fim.Texto.empty()) {
-            if (!fim.Mostrada)
+            if (fim.Fim == FimExecucao::Cancelada)
+                Sessao.Servicos().ShowMessage(kAtencao, fim.Texto, Icon::None);
+            else if (!fim.Mostrada)
                 Aviso(fim.Texto);
             Resultado.Mensagem = fim.Texto;
         }
@@ -122,12 +127,15 @@ ResultadoExecucao TExecucaoDownload::btnBaixarClick()
         ArquivoRegras->Close();
     ArquivoRegras.reset();
     EmExecucao_ = false;
+    Transferindo = false;
     return Resultado;
 }
 
 void TExecucaoDownload::ChamaBaixarArquivo()
 {
     Sessao.Cancelado = false;
+    // The session may have changed directories since the last run.
+    DiretorioServidor.clear();
     // The catalogue's values are checked before anything is asked or written, so a broken
     // catalogue cannot stop the run halfway.
     const std::vector<Plano> planos = PlanejaComponentes();
@@ -154,6 +162,7 @@ void TExecucaoDownload::ChamaBaixarArquivo()
     Resultado.Suportes = catalogue::LeRegrasIni(
         *ArquivoRegras, Sessao.PastaDestino, Sessao.Registro(),
         [this](const std::string& suporte) { BaixaArquivoSuporte(suporte); });
+    VerificaCancelado();
     Encerramento();
 }
 
@@ -219,61 +228,43 @@ void TExecucaoDownload::BaixaComponente(const Plano& plano)
 
 void TExecucaoDownload::BaixaSeNecessario(const Plano& plano, const std::string& nome)
 {
-    TFtpClient& ftp = Sessao.ftpDownloader();
     VerificaCancelado();
+    const Alvo alvo{Sessao.DiretorioSite + plano.Componente->DiretorioRemoto, nome, Local(nome)};
     // The size is asked in the file's own directory: the server's current one may be another
     // component's, whose answer would make a complete copy look incomplete (or the reverse).
-    ftp.SetHostDirName(Sessao.DiretorioSite + plano.Componente->DiretorioRemoto);
-    const bool diretorioOk = Executa(&TFtpClient::CwdStep);
-    ftp.SetHostFileName(nome);
-    ftp.SetLocalFileName(Local(nome));
-    const bool tamanhoOk = diretorioOk && Executa(&TFtpClient::SizeStep);
-    const std::int64_t tamanho = tamanhoOk ? ftp.RemoteFileSize() : 0;
+    const bool diretorioOk = NoServidor(alvo, &TFtpClient::CwdStep);
+    std::optional<std::string> semPasta;
+    if (!diretorioOk)
+        // Without its directory the server would hand out a namesake from another one.
+        semPasta = "a pasta " + ParaUtf8(alvo.Diretorio) + " não foi encontrada no servidor (" +
+                   MotivoFalha() + ")";
+    const std::optional<std::int64_t> tamanho = diretorioOk ? Tamanho(alvo) : std::nullopt;
     VerificaCancelado();
 
-    if (!PrecisaBaixar(Local(nome), tamanho, plano.Disponibilizacao)) {
+    // Without the server's size nothing tells a complete copy from a cut one: fetch.
+    if (tamanho && !PrecisaBaixar(alvo.Local, *tamanho, plano.Disponibilizacao)) {
         Resultado.Mantidos.push_back(nome);
         Janelas.ArquivoMantido(nome);
         return;
     }
     if (const std::optional<std::string> falha =
-            MostraBaixando(plano.Componente->DiretorioRemoto, nome))
+            MostraBaixando(alvo, tamanho, plano.Disponibilizacao, semPasta))
         Resultado.Falhas.push_back(nome + ": " + *falha);
     else
         Resultado.Baixados.push_back(nome);
     VerificaCancelado();
 }
 
-std::optional<std::string> TExecucaoDownload::MostraBaixando(const std::string& diretorioRemoto,
-                                                             const std::string& nome)
+std::optional<std::string> TExecucaoDownload::MostraBaixando(
+    const Alvo& alvo, std::optional<std::int64_t> tamanho, std::time_t naoAntesDe,
+    const std::optional<std::string>& semPasta)
 {
-    TFtpClient& ftp = Sessao.ftpDownloader();
     const std::unique_ptr<TelaBaixando> tela = Janelas.MostraBaixando([this] { Cancela(); });
-    std::optional<std::string> falha;
-
-    ftp.SetHostDirName(Sessao.DiretorioSite + diretorioRemoto);
-    const bool diretorioOk = Executa(&TFtpClient::CwdStep);
-    ftp.SetHostFileName(nome);
-    ftp.SetLocalFileName(Local(nome));
-    tela->Inicia(ftp.HostName(), nome);
-    if (!diretorioOk) {
-        // Without its directory the server would hand out a namesake from another one.
-        falha = "a pasta " + ParaUtf8(Sessao.DiretorioSite + diretorioRemoto) +
-                " não foi encontrada no servidor (" + MotivoFalha() + ")";
-    } else {
-        const bool tamanhoOk = Executa(&TFtpClient::SizeStep);
-        const std::int64_t tamanho = tamanhoOk ? ftp.RemoteFileSize() : 0;
-        tela->DefineTotal(tamanho);
-        if (!Executa(&TFtpClient::GetFile)) {
-            falha = MotivoFalha();
-        } else {
-            const std::int64_t chegaram = TamanhoArquivo(Local(nome));
-            if (chegaram < 0)
-                falha = "o arquivo não foi gravado na pasta de download";
-            else if (tamanhoOk && chegaram != tamanho)
-                falha = "chegaram " + std::to_string(chegaram) + " de " +
-                        std::to_string(tamanho) + " bytes";
-        }
+    tela->Inicia(Sessao.ftpDownloader().HostName(), alvo.Nome);
+    std::optional<std::string> falha = semPasta;
+    if (!falha) {
+        tela->DefineTotal(tamanho.value_or(0));
+        falha = Transfere(alvo, tamanho, naoAntesDe, tela.get());
     }
     tela->Termina(falha.value_or(std::string()));
 
@@ -282,6 +273,70 @@ std::optional<std::string> TExecucaoDownload::MostraBaixando(const std::string& 
            platform::EventLoop::Clock::now() < limite)
         Sessao.Loop().WaitAndDispatch(limite);
     return falha;
+}
+
+std::optional<std::string> TExecucaoDownload::Transfere(const Alvo& alvo,
+                                                        std::optional<std::int64_t> tamanho,
+                                                        std::time_t naoAntesDe, TelaBaixando* tela)
+{
+    TFtpClient& ftp = Sessao.ftpDownloader();
+    const std::string parcial = NomeParcial(alvo.Local, tamanho);
+    const Alvo alvoParcial{alvo.Diretorio, alvo.Nome, parcial};
+    const auto conclui = [&]() -> std::optional<std::string> {
+        if (ConcluiParcial(parcial, alvo.Local))
+            return std::nullopt;
+        return "o arquivo não pôde ser gravado na pasta de download (" +
+               std::string(std::strerror(errno)) + ")";
+    };
+    // The most bytes the temporary has held: a try "moved bytes" only when it went beyond, so a
+    // server that starts again from zero and breaks at the same place cannot keep the tries
+    // going for ever.
+    std::int64_t maisLonge = PreparaParcial(alvo.Local, tamanho, naoAntesDe);
+    // A whole temporary whose rename an earlier run did not live to do.
+    if (tamanho && *tamanho > 0 && maisLonge == *tamanho)
+        return conclui();
+
+    TFtpRetrySchedule tentativas;
+    for (;;) {
+        VerificaCancelado();
+        Transferindo = true;
+        // REST from the temporary's length, or a plain RETR when it is empty or missing.
+        const bool ok = NoServidor(alvoParcial, &TFtpClient::ResumeGetFile);
+        Transferindo = false;
+        // Cancelar ended the try, or came just as it ended: the temporary stays for the next
+        // run either way (a whole one is only renamed then).
+        VerificaCancelado();
+        const std::int64_t chegaram = std::max<std::int64_t>(TamanhoArquivo(parcial), 0);
+        const bool moveu = chegaram > maisLonge;
+        maisLonge = std::max(maisLonge, chegaram);
+
+        std::string motivo;
+        bool passageira = false;
+        if (ok) {
+            if (!tamanho || chegaram == *tamanho)
+                return conclui();
+            motivo = "chegaram " + std::to_string(chegaram) + " de " + std::to_string(*tamanho) +
+                     " bytes";
+            // More bytes than the server's size cannot be the file. Fewer, with the server
+            // content, is worth a new try only while tries still bring bytes: a size that
+            // lies would otherwise be asked for again and again.
+            if (chegaram > *tamanho)
+                std::remove(parcial.c_str());
+            passageira = chegaram < *tamanho && moveu;
+        } else {
+            motivo = MotivoFalha();
+            passageira = FtpFailureIsPassing(ftp.StatusCode()) ||
+                         FtpFailureIsPassing(ftp.ReplyCode()) || !ftp.IsControlOpen();
+        }
+        if (!passageira)
+            return motivo;
+        const int espera = tentativas.NextWaitMs(moveu);
+        if (espera < 0)
+            return motivo;
+        if (tela != nullptr)
+            tela->TentaDeNovo(tentativas.IdleTries(), TFtpRetrySchedule::kMaxIdleTries, motivo);
+        Espera(espera);
+    }
 }
 
 void TExecucaoDownload::GravaRegras(const catalogue::TEstruturaComp& componente)
@@ -302,28 +357,30 @@ void TExecucaoDownload::GravaRegras(const catalogue::TEstruturaComp& componente)
 void TExecucaoDownload::BaixaArquivoRegra(const std::string& hostDir, const std::string& nome,
                                           const std::string& local)
 {
-    TFtpClient& ftp = Sessao.ftpDownloader();
-    ftp.SetHostDirName(hostDir);
-    ftp.SetHostFileName(nome);
-    ftp.SetLocalFileName(local);
-    // An old copy in the folder must not pass for the rule file of this run.
-    std::remove(local.c_str());
-    if (Executa(&TFtpClient::CwdStep) && Executa(&TFtpClient::GetFile) &&
-        TamanhoArquivo(local) >= 0)
+    const Alvo alvo{hostDir, nome, local};
+    std::optional<std::string> falha;
+    if (!NoServidor(alvo, &TFtpClient::CwdStep))
+        falha = MotivoFalha();
+    else
+        falha = Transfere(alvo, Tamanho(alvo), 0, nullptr);
+    // An earlier copy in the folder stays, but never stands in for the rule file of this run.
+    if (!falha && TamanhoArquivo(local) >= 0)
         return;
     throw EFimExecucao(FimExecucao::Interrompida,
                        "O arquivo de regras \"" + ParaUtf8(hostDir + nome) +
-                           "\" não foi baixado do servidor (" + MotivoFalha() +
+                           "\" não foi baixado do servidor (" +
+                           falha.value_or("o arquivo não foi gravado na pasta de download") +
                            ").\rO download foi interrompido e o arquivo Regras.Ini não foi "
                            "gravado.");
 }
 
 void TExecucaoDownload::BaixaArquivoSuporte(const std::string& nome)
 {
-    TFtpClient& ftp = Sessao.ftpDownloader();
+    VerificaCancelado();
     Executa(&TFtpClient::TypeBinaryStep);
-    ftp.SetHostDirName(Sessao.DiretorioSite + kPastaSuporte);
-    if (!Executa(&TFtpClient::CwdStep))
+    const Alvo alvo{Sessao.DiretorioSite + kPastaSuporte, nome, Local(nome)};
+    const bool pastaOk = NoServidor(alvo, &TFtpClient::CwdStep);
+    if (!pastaOk)
         Sessao.Servicos().ShowMessage(kTituloPrograma,
                                       "Não foi possível achar a pasta Suporte.\rEntre em contato "
                                       "com o Orva.",
@@ -332,10 +389,23 @@ void TExecucaoDownload::BaixaArquivoSuporte(const std::string& nome)
         Resultado.Falhas.push_back(nome + ": nome de arquivo inválido, não foi gravado");
         return;
     }
-    if (const std::optional<std::string> falha = MostraBaixando(kPastaSuporte, nome))
+    std::optional<std::string> semPasta;
+    if (!pastaOk)
+        semPasta = "a pasta " + ParaUtf8(alvo.Diretorio) + " não foi encontrada no servidor";
+    const std::optional<std::int64_t> tamanho = pastaOk ? Tamanho(alvo) : std::nullopt;
+    VerificaCancelado();
+    // The same length check as the components (support files carry no release date), so a
+    // support file in the folder already is not fetched on every run.
+    if (tamanho && ExisteArquivo(alvo.Local, *tamanho)) {
+        Resultado.Mantidos.push_back(nome);
+        Janelas.ArquivoMantido(nome);
+        return;
+    }
+    if (const std::optional<std::string> falha = MostraBaixando(alvo, tamanho, 0, semPasta))
         Resultado.Falhas.push_back(nome + ": " + *falha);
     else
         Resultado.Baixados.push_back(nome);
+    VerificaCancelado();
 }
 
 void TExecucaoDownload::Encerramento()
@@ -365,11 +435,60 @@ void TExecucaoDownload::Encerramento()
         Aviso(InstaladorNaoIniciado(Local(Instalador), Sessao.PastaDestino));
 }
 
+bool TExecucaoDownload::NoServidor(const Alvo& alvo, void (TFtpClient::*pedido)())
+{
+    TFtpClient& ftp = Sessao.ftpDownloader();
+    // A transfer's tries are counted by its caller; other requests get one more round when the
+    // connection went away under them (a server that dropped an idle session, say).
+    const bool transferencia = pedido == &TFtpClient::ResumeGetFile;
+    for (int volta = 0;; ++volta) {
+        const bool outraVolta = !transferencia && volta == 0;
+        Conecta();
+        if (DiretorioServidor != alvo.Diretorio) {
+            ftp.SetHostDirName(alvo.Diretorio);
+            if (!Executa(&TFtpClient::CwdStep)) {
+                DiretorioServidor.clear();
+                if (outraVolta && !ftp.IsControlOpen())
+                    continue;
+                return false;
+            }
+            DiretorioServidor = alvo.Diretorio;
+        }
+        if (pedido == &TFtpClient::CwdStep)
+            return true;
+        ftp.SetHostFileName(alvo.Nome);
+        ftp.SetLocalFileName(alvo.Local);
+        if (Executa(pedido))
+            return true;
+        if (!outraVolta || ftp.IsControlOpen())
+            return false;
+    }
+}
+
+std::optional<std::int64_t> TExecucaoDownload::Tamanho(const Alvo& alvo)
+{
+    if (!NoServidor(alvo, &TFtpClient::SizeStep))
+        return std::nullopt;
+    const std::int64_t tamanho = Sessao.ftpDownloader().RemoteFileSize();
+    if (tamanho < 0)
+        return std::nullopt;
+    return tamanho;
+}
+
+void TExecucaoDownload::Conecta()
+{
+    if (Sessao.IsControlOpen())
+        return;
+    // A new log-on starts wherever the server puts it.
+    DiretorioServidor.clear();
+    if (!Sessao.GaranteConexao() || !Sessao.IsControlOpen())
+        throw EFimExecucao(FimExecucao::Interrompida, kConexaoCaiu);
+}
+
 bool TExecucaoDownload::Executa(void (TFtpClient::*pedido)())
 {
     TFtpClient& ftp = Sessao.ftpDownloader();
-    if (!ftp.IsControlOpen())
-        throw EFimExecucao(FimExecucao::Interrompida, kConexaoCaiu);
+    Conecta();
     try {
         (ftp.*pedido)();
     } catch (const FtpException& erro) {
@@ -387,6 +506,19 @@ bool TExecucaoDownload::Executa(void (TFtpClient::*pedido)())
     return ftp.StatusCode() == 0;
 }
 
+void TExecucaoDownload::Espera(int milissegundos)
+{
+    platform::EventLoop& loop = Sessao.Loop();
+    const auto limite =
+        platform::EventLoop::Clock::now() + std::chrono::milliseconds(milissegundos);
+    while (!Sessao.Cancelado && !Sessao.Encerrando() && !loop.QuitRequested() &&
+           platform::EventLoop::Clock::now() < limite)
+        loop.WaitAndDispatch(limite);
+    if (Sessao.Encerrando() || loop.QuitRequested())
+        throw EFimExecucao(FimExecucao::Interrompida, std::string());
+    VerificaCancelado();
+}
+
 std::string TExecucaoDownload::MotivoFalha() const
 {
     const TFtpClient& ftp = Sessao.ftpDownloader();
@@ -401,7 +533,11 @@ std::string TExecucaoDownload::MotivoFalha() const
 void TExecucaoDownload::VerificaCancelado() const
 {
     if (Sessao.Cancelado)
-        throw EFimExecucao(FimExecucao::Cancelada, std::string());
+        throw EFimExecucao(FimExecucao::Cancelada,
+                           "O download foi interrompido.\rOs arquivos que já chegaram estão em " +
+                               ParaUtf8(Sessao.PastaDestino) +
+                               ". Clique em \"Iniciar Download\" novamente para continuar de "
+                               "onde parou.");
 }
 
 void TExecucaoDownload::Cancela()
@@ -409,6 +545,16 @@ void TExecucaoDownload::Cancela()
     Sessao.Cancelado = true;
     if (ArquivoRegras)
         ArquivoRegras->Close();
+    if (!Transferindo)
+        return;
+    // Posted: Cancelar may come from inside one of the FTP client's own handlers, which must not
+    // have the connections torn down under them. The session outlives the run.
+    TSessaoDownloader& sessao = Sessao;
+    Sessao.Loop().Post([&sessao] {
+        TFtpClient& ftp = sessao.ftpDownloader();
+        if (sessao.Cancelado && ftp.EngineState() != fesReady && ftp.EngineState() != fesClosed)
+            ftp.AbortAll();
+    });
 }
 
 std::string TExecucaoDownload::Local(const std::string& nome) const

@@ -22,6 +22,17 @@ public:
     }
     void DefineTotal(std::int64_t tamanho) override { Total = tamanho; }
 
+    void TentaDeNovo(int tentativa, int maximo, const std::string& motivo) override
+    {
+        if (Dono.Vivo)
+            Dono.Saida << "\r\x1b[K";
+        Dono.Saida << "tentando novamente";
+        if (tentativa > 0)
+            Dono.Saida << " (" << tentativa << " de " << maximo << ")";
+        Dono.Saida << ": " << Nome << ": " << ParaUtf8(motivo) << "\n";
+        Dono.Saida.flush();
+    }
+
     void Termina(const std::string& falha) override
     {
         if (Dono.Vivo)

@@ -23,10 +23,17 @@ public:
     virtual void Inicia(const std::string& hostName, const std::string& nomeArquivo) = 0;
     // The server's answer to SIZE (0 when it gave none).
     virtual void DefineTotal(std::int64_t tamanho) = 0;
-    // The retrieval request has ended; `falha` is empty on success, else what went wrong.
+    // A try failed for a reason that may pass (`motivo`) and the run tries again: the try
+    // `tentativa` of `maximo` in a row that moved nothing, 0 when the failed try had moved bytes.
+    virtual void TentaDeNovo(int tentativa, int maximo, const std::string& motivo)
+    {
+        (void)tentativa;
+        (void)maximo;
+        (void)motivo;
+    }
+    // The run is done with the file; `falha` is empty on success, else what went wrong.
     virtual void Termina(const std::string& falha) = 0;
-    // Whether the window is still up. After Termina the desktop window closes at its next tick;
-    // Cancelar closes it at once.
+    // Whether the window is still up. Termina and Cancelar close the desktop window at once.
     virtual bool Aberta() const = 0;
 };
 

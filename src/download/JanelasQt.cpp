@@ -24,6 +24,10 @@ public:
         Dialogo->Inicia(hostName, nomeArquivo);
     }
     void DefineTotal(std::int64_t tamanho) override { Dialogo->DefineTotal(tamanho); }
+    void TentaDeNovo(int tentativa, int maximo, const std::string&) override
+    {
+        Dialogo->TentaDeNovo(tentativa, maximo);
+    }
     void Termina(const std::string&) override { Dialogo->Termina(); }
     bool Aberta() const override { return Dialogo->Aberta(); }
 

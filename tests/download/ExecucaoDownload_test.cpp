@@ -4,6 +4,7 @@
 
 #include <sys/time.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -12,6 +13,7 @@
 #include "RecordingUserServices.h"
 #include "SiteDownloadTeste.h"
 #include "TempDir.h"
+#include "download/ArquivoLocal.h"
 #include "download/SessaoDownloader.h"
 #include "ftp/Ftpcli.h"
 #include "platform/PollEventLoop.h"
@@ -40,6 +42,8 @@ public:
         {
             Nome = nome;
             Dono.Mostrados.push_back(nome);
+            Dono.Atual = nome;
+            Dono.CancelarAtual = Cancelar;
         }
         void DefineTotal(std::int64_t) override
         {
@@ -86,6 +90,9 @@ public:
     bool Instalar = true;
     std::string CancelaEm;
     std::string ParaEm;
+    // The file whose window is up, and its Cancelar.
+    std::string Atual;
+    std::function<void()> CancelarAtual;
     std::function<void()> OnPara;
     std::vector<std::string> Mostrados;
     std::vector<std::string> Mantidos;
@@ -207,9 +214,13 @@ TEST_P(ExecucaoDownload, FetchesFilesPartsRulesAndSupportFilesThenOffersTheInsta
     EXPECT_EQ(Le(Destino("TempRegras.Ini")), kTempRegrasEsperado);
     EXPECT_EQ(Le(Destino("Regras.Ini")), "runtime.dll\r\nruntime.dll\r\nleitor.ttf\r\n");
     EXPECT_EQ(resultado.Suportes, (std::vector<std::string>{"runtime.dll", "runtime.dll", "leitor.ttf"}));
-    // Two applicable rules name the same support file: fetched twice.
-    EXPECT_EQ(site.ContaRetr("runtime.dll"), 2);
+    // Two applicable rules name the same support file: the second finds it whole in the folder.
+    EXPECT_EQ(site.ContaRetr("runtime.dll"), 1);
+    EXPECT_EQ(resultado.Mantidos, (std::vector<std::string>{"runtime.dll"}));
     EXPECT_EQ(site.ContaRetr("setup.w03"), 1);
+    // No temporary is left once every file has its name.
+    for (const fs::directory_entry& entrada : fs::directory_iterator(destino.Path()))
+        EXPECT_NE(entrada.path().extension(), ".parcial") << entrada.path();
 
     ASSERT_EQ(janelas.Perguntas.size(), 1u);
     EXPECT_EQ(janelas.Perguntas[0], "Atenção.|Os arquivos foram baixados com sucesso.\rDeseja "
@@ -244,11 +255,13 @@ TEST_P(ExecucaoDownload, OlderOrOtherLengthCopiesAreFetchedAgainCurrentOnesKept)
 
     const ResultadoExecucao segunda = Executa();
     ASSERT_EQ(segunda.Fim, FimExecucao::Concluida) << servicos.Texts();
-    EXPECT_EQ(segunda.Baixados, (std::vector<std::string>{"setup.w02", "ajuda.zip", "tabelas.w02",
-                                                          "runtime.dll", "runtime.dll",
-                                                          "leitor.ttf"}));
+    EXPECT_EQ(segunda.Baixados,
+              (std::vector<std::string>{"setup.w02", "ajuda.zip", "tabelas.w02"}));
+    // Support files whole in the folder are not fetched on every run.
     EXPECT_EQ(segunda.Mantidos,
-              (std::vector<std::string>{"setup.exe", "setup.w03", "tabelas.dat"}));
+              (std::vector<std::string>{"setup.exe", "setup.w03", "tabelas.dat", "runtime.dll",
+                                        "runtime.dll", "leitor.ttf"}));
+    EXPECT_EQ(site.ContaRetr("runtime.dll"), 1);
     EXPECT_EQ(site.ContaRetr("setup.exe"), 1);
     EXPECT_EQ(site.ContaRetr("setup.w02"), 2);
     EXPECT_EQ(site.ContaRetr("tabelas.dat"), 1);
@@ -264,8 +277,9 @@ TEST_P(ExecucaoDownload, CancelarDuringAFileEndsTheRunWithoutRulesOrQuestion)
     const ResultadoExecucao resultado = Executa();
     EXPECT_EQ(resultado.Fim, FimExecucao::Cancelada);
     EXPECT_TRUE(sessao->Cancelado);
-    // The file at hand is received to its end; nothing after it is fetched.
-    EsperaIgual("ajuda.zip", 5000);
+    // Nothing from the file at hand on is fetched.
+    EXPECT_EQ(site.ContaRetr("ajuda.zip"), 0);
+    EXPECT_FALSE(fs::exists(Destino("ajuda.zip")));
     EXPECT_EQ(site.ContaRetr("tabelas.dat"), 0);
     EXPECT_EQ(site.ContaRetr("r3.txt"), 0);
     EXPECT_FALSE(fs::exists(Destino("Regras.Ini")));
@@ -274,7 +288,13 @@ TEST_P(ExecucaoDownload, CancelarDuringAFileEndsTheRunWithoutRulesOrQuestion)
     EXPECT_EQ(Le(Destino("TempRegras.Ini")),
               std::string(kTempRegrasEsperado)
                   .substr(0, std::string(kTempRegrasEsperado).find("[Regra 1]\r\nTipo=R\r\nChave: SOFTWARE\\Orva\\Leitor")));
-    EXPECT_EQ(servicos.Boxes.size(), 1u) << servicos.Texts();  // the confirmation only
+    // The confirmation, then the word that the download was interrupted and can go on.
+    ASSERT_EQ(servicos.Boxes.size(), 2u) << servicos.Texts();
+    EXPECT_EQ(servicos.Boxes[1].Text.rfind("O download foi interrompido.\r", 0), 0u)
+        << servicos.Texts();
+    EXPECT_NE(servicos.Boxes[1].Text.find(destino.Path()), std::string::npos);
+    EXPECT_NE(servicos.Boxes[1].Text.find("continuar"), std::string::npos);
+    EXPECT_EQ(resultado.Mensagem, servicos.Boxes[1].Text);
     EXPECT_TRUE(janelas.Perguntas.empty());
     EXPECT_TRUE(servicos.Started.empty());
 
@@ -327,12 +347,16 @@ TEST_P(ExecucaoDownload, ConnectionCutDuringTheRunEndsItWithTheTimeOutMessage)
     EXPECT_TRUE(janelas.Perguntas.empty());
 }
 
-// A transfer that fails is named, the installer is not offered, and what arrived stays.
+// A transfer that fails is named, the installer is not offered, and what arrived stays: an
+// earlier copy of the file that failed included.
 TEST_P(ExecucaoDownload, FailedTransfersAreListedAndNoInstallIsOffered)
 {
     fs::remove(site.Raiz() / "pub/mirelo/dec/arquivos/setup.w03");
+    const std::string anterior = SiteDownloadTeste::Conteudo("setup.w03 antigo", 9000);
+    std::ofstream(Destino("setup.w03"), std::ios::binary) << anterior;
     Seleciona(1, 0);
     const ResultadoExecucao resultado = Executa();
+    EXPECT_TRUE(Le(Destino("setup.w03")) == anterior) << "the refused fetch spoilt the earlier copy";
     EXPECT_EQ(resultado.Fim, FimExecucao::ComFalhas);
     ASSERT_EQ(resultado.Falhas.size(), 1u);
     EXPECT_EQ(resultado.Falhas[0].rfind("setup.w03: ", 0), 0u) << resultado.Falhas[0];
@@ -441,7 +465,40 @@ TEST_P(ExecucaoDownload, SupportFileNamesThatLeaveTheFolderAreListedAsFailures)
     EXPECT_EQ(resultado.Falhas[0].rfind("../../fora.dll: ", 0), 0u) << resultado.Falhas[0];
     EXPECT_EQ(site.ContaRetr("fora.dll"), 0);
     EXPECT_FALSE(fs::exists(fs::path(destino.Path()) / "../../fora.dll"));
+    // Nor is it listed for the installer as if it were in the folder.
+    EXPECT_EQ(Le(Destino("Regras.Ini")), "runtime.dll\r\nruntime.dll\r\n");
     EXPECT_TRUE(janelas.Perguntas.empty());
+}
+
+// Without the server's size (SIZE refused, or the directory missing) a copy cannot be judged
+// complete: even an empty one, which a size of 0 would have matched, is fetched.
+TEST_P(ExecucaoDownload, AnUnknownSizeMeansFetchNeverCurrent)
+{
+    fs::remove(site.Raiz() / "pub/mirelo/dec/simples/vazio.txt");
+    Seleciona(1, 1);
+    sessao->Componentes.Slot(1)->DiretorioRemoto = "/naoexiste/";
+    std::ofstream(Destino("leitor.zip")) << "";
+    std::ofstream(Destino("vazio.txt")) << "";
+    const ResultadoExecucao resultado = Executa();
+    EXPECT_EQ(resultado.Fim, FimExecucao::ComFalhas) << servicos.Texts();
+    EXPECT_TRUE(resultado.Mantidos.empty());
+    ASSERT_EQ(resultado.Falhas.size(), 2u) << servicos.Texts();
+    EXPECT_NE(resultado.Falhas[0].find("/naoexiste/"), std::string::npos) << resultado.Falhas[0];
+    EXPECT_EQ(resultado.Falhas[1].rfind("vazio.txt: ", 0), 0u) << resultado.Falhas[1];
+}
+
+// Cancelar while a support file is on its way stops the run there: no other support file, no
+// installer question.
+TEST_P(ExecucaoDownload, CancelarDuringTheSupportFilesEndsTheRun)
+{
+    Seleciona(1, 0);
+    janelas.CancelaEm = "runtime.dll";
+    const ResultadoExecucao resultado = Executa();
+    EXPECT_EQ(resultado.Fim, FimExecucao::Cancelada) << servicos.Texts();
+    EXPECT_EQ(site.ContaRetr("leitor.ttf"), 0);
+    EXPECT_EQ(janelas.Mostrados.back(), "runtime.dll");
+    EXPECT_TRUE(janelas.Perguntas.empty());
+    EXPECT_TRUE(servicos.Started.empty());
 }
 
 TEST_P(ExecucaoDownload, UnreadableCatalogueValuesEndTheRunNamingThem)

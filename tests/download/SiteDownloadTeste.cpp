@@ -111,15 +111,25 @@ SiteDownloadTeste::SiteDownloadTeste()
     Servidor = std::make_unique<PyFtpdServer>(opcoes);
 }
 
-std::vector<std::string> SiteDownloadTeste::Retrs() const
+std::vector<std::string> SiteDownloadTeste::Comandos() const
 {
     std::ifstream log(Registros / "comandos.log");
-    std::vector<std::string> caminhos;
+    std::vector<std::string> comandos;
     std::string linha;
     while (std::getline(log, linha)) {
-        const std::size_t retr = linha.find("] RETR ");
-        if (retr != std::string::npos)
-            caminhos.push_back(linha.substr(retr + 7));
+        const std::size_t fim = linha.find("] ");
+        if (fim != std::string::npos)
+            comandos.push_back(linha.substr(fim + 2));
+    }
+    return comandos;
+}
+
+std::vector<std::string> SiteDownloadTeste::Retrs() const
+{
+    std::vector<std::string> caminhos;
+    for (const std::string& comando : Comandos()) {
+        if (comando.rfind("RETR ", 0) == 0)
+            caminhos.push_back(comando.substr(5));
     }
     return caminhos;
 }

@@ -26,6 +26,9 @@ public:
     // The bytes of a component or support file of the site, by its name.
     static std::string Conteudo(const std::string& nome, std::size_t tamanho);
 
+    // Every command the server has received so far, in order, as "RETR /pub/x.exe" (paths
+    // absolute, the password hidden).
+    std::vector<std::string> Comandos() const;
     // The paths of every RETR the server has received so far, in order.
     std::vector<std::string> Retrs() const;
     // How many RETR asked for a path ending in "/" + nome.
