@@ -308,6 +308,9 @@ private:
     // otherwise gives the command to send.
     bool CommandStepAllowed(const CommandStep& row, std::string& command);
     void RunCommandStep(StepBit step);
+    // Refuses a command argument that would end the command line early (CR, LF) or cut it (NUL),
+    // so that a name from a catalogue cannot smuggle a second command to the server.
+    bool ArgumentAllowed(const char* field, const std::string& value);
     // Sets the transfer type and sends TYPE, once the step is known to be allowed.
     void TypeStepWith(char type);
 

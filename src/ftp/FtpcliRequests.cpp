@@ -1,5 +1,6 @@
 // The single command steps and the sequences built from them.
 #include <array>
+#include <string_view>
 
 #include "ftp/Ftpcli.h"
 
@@ -54,22 +55,31 @@ const TCustomFtpCli::CommandStep* TCustomFtpCli::FindCommandStep(StepBit step) {
     return nullptr;
 }
 
+bool TCustomFtpCli::ArgumentAllowed(const char* field, const std::string& value) {
+    if (value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos)
+        return true;
+    RaiseUsageError(std::string(field) + " holds CR, LF or NUL");
+    return false;
+}
+
 bool TCustomFtpCli::CommandStepAllowed(const CommandStep& row, std::string& command) {
     using A = CommandStep::Argument;
     if (!ReadyCheck())
         return false;
     std::string argument;
+    const char* field = "";
     switch (row.Arg) {
     case A::None: break;
     case A::UserName:
+        field = "UserName";
         // Through an FTP proxy the target host travels in the user name.
         argument = userName_.empty() || ConnectionType() != ftpProxy ? userName_ : userName_ + "@" + hostName_;
         break;
-    case A::PassWord: argument = passWord_; break;
-    case A::HostDirName: argument = hostDirName_; break;
-    case A::HostFileName: argument = hostFileName_; break;
-    case A::LocalFileName: argument = localFileName_; break;
-    case A::TransferType: argument = std::string(1, transferType_); break;
+    case A::PassWord: field = "PassWord"; argument = passWord_; break;
+    case A::HostDirName: field = "HostDirName"; argument = hostDirName_; break;
+    case A::HostFileName: field = "HostFileName"; argument = hostFileName_; break;
+    case A::LocalFileName: field = "LocalFileName"; argument = localFileName_; break;
+    case A::TransferType: field = "TransferType"; argument = std::string(1, transferType_); break;
     }
     if (row.EmptyError && argument.empty()) {
         RaiseUsageError(row.EmptyError);
@@ -79,6 +89,8 @@ bool TCustomFtpCli::CommandStepAllowed(const CommandStep& row, std::string& comm
         RaiseUsageError("FTP component not connected");
         return false;
     }
+    if (!ArgumentAllowed(field, argument))
+        return false;
     command = row.Verb;
     if (row.Arg != A::None)
         command += command.empty() ? argument : " " + argument;

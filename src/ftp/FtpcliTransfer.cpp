@@ -169,6 +169,8 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
         RaiseUsageError("LocalFileName empty");
         return;
     }
+    if (!ArgumentAllowed("HostFileName", hostFileName_))
+        return;
     stepCode_ = step;
     if (!inSequence_)
         currentRequest_ = request;
@@ -358,6 +360,8 @@ void TCustomFtpCli::StoreStep(bool append) {
         RaiseUsageError("LocalFileName empty");
         return;
     }
+    if (!ArgumentAllowed("HostFileName", hostFileName_))
+        return;
     stepCode_ = append ? stepAppe : stepStor;
     appendTransfer_ = append;
     currentRequest_ = append ? frqAppend : frqPut;

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -253,6 +254,33 @@ TEST_P(FtpTranscript, RefusedStepsLeaveTheRunningRequestAsItWas) {
     EXPECT_EQ(h.done[1], std::make_pair(frqSize, std::uint16_t{0}));
     EXPECT_EQ(h.ftp->RemoteFileSize(), 12345);
     EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTranscript, LineBreaksAndNulInAnArgumentAreRefusedAndNeverSent) {
+    LogOnScript().Expect("PWD").Reply("257 \"/\" is the current directory");
+    peer.Start();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    auto refusal = [](const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const FtpException& e) {
+            return std::string(e.what());
+        }
+        return std::string("not refused");
+    };
+    h.ftp->SetLocalFileName(dir / "a.bin");
+    for (const std::string& name : {std::string("a.bin\r\nDELE keep.bin"), std::string("a.bin\nDELE keep.bin"),
+                                    std::string("a.bin\0DELE keep.bin", 19)}) {
+        h.ftp->SetHostFileName(name);
+        EXPECT_EQ(refusal([&] { h.ftp->SizeStep(); }), "HostFileName holds CR, LF or NUL");
+        EXPECT_EQ(refusal([&] { h.ftp->RetrStep(); }), "HostFileName holds CR, LF or NUL");
+        EXPECT_EQ(refusal([&] { h.ftp->StorStep(); }), "HostFileName holds CR, LF or NUL");
+    }
+    h.ftp->SetLocalFileName("NOOP\r\nDELE keep.bin");
+    EXPECT_EQ(refusal([&] { h.ftp->QuoteStep(); }), "LocalFileName holds CR, LF or NUL");
+    EXPECT_EQ(h.Run(&TCustomFtpCli::PwdStep), 0);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com", "PWD"}));
 }
 
 TEST_P(FtpTranscript, UsageErrorsBeforeAnythingIsSent) {
