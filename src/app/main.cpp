@@ -5,12 +5,16 @@
 // components are shown (for the README's picture), after which the program ends.
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include <QApplication>
+#include <QDir>
+#include <QLockFile>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include "app/HeadlessMode.h"
+#include "app/PastaDoPrograma.h"
 #include "app/uMireloDownloaderAsyncPrincipal.h"
 #include "download/ExecucaoDownload.h"
 #include "download/JanelasQt.h"
@@ -61,9 +65,24 @@ int main(int argc, char** argv)
     if (WantsHeadless(argc, argv))
         return RunHeadless(argc, argv);
     QApplication app(argc, argv);
+    // Names the user's data folder (~/.local/share/mirelo-downloader) and ties the windows to
+    // the launcher.
+    QCoreApplication::setApplicationName(QStringLiteral("mirelo-downloader"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("br.org.orva.MireloDownloader"));
     mirelo_qt::UsaPortuguesDoBrasil(app);
-    platform::QtEventLoop loop;
     mirelo_qt::QtUserServices servicos;
+
+    QString pasta = mirelo_app::EntraNaPastaDoPrograma();
+    if (pasta.isEmpty())
+        pasta = QDir::currentPath();
+    std::string aviso;
+    const std::unique_ptr<QLockFile> trava = mirelo_app::TravaPasta(pasta, aviso);
+    if (!trava) {
+        servicos.ShowMessage("Atenção.", aviso, platform::UserServices::Icon::Error);
+        return 1;
+    }
+
+    platform::QtEventLoop loop;
     platform::WineRegistry registro;
 
     TSessaoDownloader sessao(loop, servicos, registro, ServidoresConfigurados());

@@ -224,7 +224,8 @@ void TfrmMireloDownloaderAsyncPrincipal::CriaMenu()
     Sair1 = arquivo->addAction(QStringLiteral("&Sair"));
     connect(Sair1, &QAction::triggered, this, [this] { close(); });
     QMenu* ajuda = menuBar()->addMenu(QStringLiteral("Ajuda"));
-    ajuda->addAction(QStringLiteral("&Sobre"));
+    Sobre1 = ajuda->addAction(QStringLiteral("&Sobre"));
+    connect(Sobre1, &QAction::triggered, this, [this] { Protegido([this] { Sobre1Click(); }); });
 }
 
 void TfrmMireloDownloaderAsyncPrincipal::CriaBandas()
@@ -545,6 +546,16 @@ void TfrmMireloDownloaderAsyncPrincipal::Image1Click()
 void TfrmMireloDownloaderAsyncPrincipal::Panel2Click()
 {
     Sessao.EscreveEmail();
+}
+
+void TfrmMireloDownloaderAsyncPrincipal::Sobre1Click()
+{
+    Sessao.Servicos().ShowMessage(
+        "Sobre o Downloader Mirelo",
+        std::string("Downloader dos Formulários Eletrônicos Mirelo\rVersão 2.0\r\r"
+                    "Central de Atendimento: ") +
+            kTelefoneAtendimento + "\r" + kEmailAtendimento + "\r" + kPaginaOrva,
+        platform::UserServices::Icon::None);
 }
 
 void TfrmMireloDownloaderAsyncPrincipal::Proxy1Click()

@@ -56,6 +56,7 @@ public:
     void Proxy1Click();
     void Image1Click();
     void Panel2Click();
+    void Sobre1Click();
     void btnBaixarClick();
 
     // "Iniciar Download" runs this when assigned (the download run is its own unit).
@@ -75,6 +76,7 @@ public:
     QPushButton* btnBaixar;
     QAction* Proxy1;
     QAction* Sair1;
+    QAction* Sobre1;
     QToolButton* ToolButton3;
     QLabel* Image1;
     QFrame* Panel2;

@@ -145,7 +145,8 @@ void TExecucaoDownload::ChamaBaixarArquivo()
             Icon::Question))
         return;
 
-    Sessao.PastaDestino = ComBarraFinal(Janelas.EscolhePasta(""));
+    // The folder of the previous run is proposed again (empty at the first: the default one).
+    Sessao.PastaDestino = ComBarraFinal(Janelas.EscolhePasta(Sessao.PastaDestino));
     Resultado.Pasta = Sessao.PastaDestino;
     ArquivoRegras = std::make_unique<catalogue::TextFileWriter>(
         catalogue::AbreArquivoRegras(Sessao.PastaDestino));

@@ -83,7 +83,7 @@ std::string PastaDownloadPadrao()
     home = home.empty() ? std::string("/") : ComBarraFinal(home);
     std::string configHome = Ambiente("XDG_CONFIG_HOME");
     configHome = configHome.empty() ? home + ".config/" : ComBarraFinal(configHome);
-    return PrimeiraGravavel({PastaExecutavel(), PastaDownloadXdg(home, configHome), home});
+    return PrimeiraGravavel({PastaDownloadXdg(home, configHome), home});
 }
 
 }  // namespace mirelo_download

@@ -1,6 +1,7 @@
-// The folder that the download-folder dialog proposes before the user changes it: the program's
-// own folder when the user may write there (as on the desktop it was made for), else the user's
-// download folder, else the home folder. Reads the environment and the file system; any thread.
+// The folder that the download-folder dialog proposes before the user changes it: the user's
+// download folder, else the home folder. Never the program's own folder: installed, that is a
+// system folder; built, it is a build folder. Reads the environment and the file system; any
+// thread.
 #pragma once
 
 #include <string>
@@ -20,8 +21,8 @@ std::string PastaDownloadXdg(const std::string& home, const std::string& configH
 // "/"; the last one when none is.
 std::string PrimeiraGravavel(const std::vector<std::string>& candidatas);
 
-// PrimeiraGravavel of the program's folder, the XDG download folder and the home folder, as this
-// process's environment names them.
+// PrimeiraGravavel of the XDG download folder and the home folder, as this process's
+// environment names them.
 std::string PastaDownloadPadrao();
 
 }  // namespace mirelo_download

@@ -476,12 +476,22 @@ bool TSessaoDownloader::PodeFechar()
 
 void TSessaoDownloader::AbrePagina()
 {
-    Servicos_.OpenAddress(kPaginaOrva);
+    // Without a browser the click would otherwise do nothing at all.
+    if (!Servicos_.OpenAddress(kPaginaOrva))
+        Servicos_.ShowMessage("Atenção.",
+                              std::string("Não foi possível abrir a página ") + kPaginaOrva +
+                                  ".\rAbra esse endereço no seu navegador.",
+                              platform::UserServices::Icon::Error);
 }
 
 void TSessaoDownloader::EscreveEmail()
 {
-    Servicos_.OpenAddress(std::string("mailto:") + kEmailAtendimento + "?subject=Downloader");
+    if (!Servicos_.OpenAddress(std::string("mailto:") + kEmailAtendimento + "?subject=Downloader"))
+        Servicos_.ShowMessage("Atenção.",
+                              std::string("Não foi possível abrir o programa de e-mail.\r"
+                                          "Escreva para ") +
+                                  kEmailAtendimento + " com o assunto \"Downloader\".",
+                              platform::UserServices::Icon::Error);
 }
 
 catalogue::StatusVersao TSessaoDownloader::StatusDoFormulario(

@@ -7,12 +7,16 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include "platform/ProgramStart.h"
 
 namespace mirelo_qt {
 namespace {
+
+// How long the opening of an address may hold the window before it counts as done.
+constexpr int kOpenWaitMs = 5000;
 
 QMessageBox::Icon BoxIcon(platform::UserServices::Icon icon)
 {
@@ -73,7 +77,30 @@ std::optional<std::string> QtUserServices::ChooseFolder(const std::string& capti
 bool QtUserServices::OpenAddress(const std::string& address)
 {
     // Addresses without a scheme (the maker's page is given as a bare host) are web pages.
-    return QDesktopServices::openUrl(QUrl::fromUserInput(QString::fromStdString(address)));
+    const QUrl url = QUrl::fromUserInput(QString::fromStdString(address));
+    // QDesktopServices only tells whether xdg-open could be started, not whether anything took
+    // the address; xdg-open's exit status says that (non-zero when no program is set for it).
+    const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (xdgOpen.isEmpty())
+        return QDesktopServices::openUrl(url);
+    // No parent: a handler still running when the program ends must not be killed with it.
+    auto* process = new QProcess;
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->start(xdgOpen, {url.toString(QUrl::FullyEncoded)});
+    if (!process->waitForStarted(kOpenWaitMs)) {
+        delete process;
+        return false;
+    }
+    if (process->waitForFinished(kOpenWaitMs)) {
+        const bool opened =
+            process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+        delete process;
+        return opened;
+    }
+    // Still running: the handler it started stays in the foreground, so it took the address.
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    return true;
 }
 
 bool QtUserServices::StartProgram(const std::string& path)

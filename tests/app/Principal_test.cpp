@@ -2,6 +2,9 @@
 #include "app/uMireloDownloaderAsyncPrincipal.h"
 
 #include <QAction>
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QComboBox>
@@ -14,12 +17,22 @@
 #include <QTreeWidget>
 
 #include "JanelaTeste.h"
+#include "app/HeadlessMode.h"
+#include "app/PastaDoPrograma.h"
 #include "LoopbackPeer.h"
 #include "download/SessaoDownloader.h"
 #include "download/uMireloDownloaderAsyncConexao.h"
 #include "download/uMireloDownloaderAsyncMsg.h"
 #include "ftp/Ftpcli.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <sstream>
 #include "qt/QtPortugues.h"
+#include "qt/QtUserServices.h"
 
 namespace {
 
@@ -455,6 +468,136 @@ TEST_F(Principal, TheLinksGoToThePageAndTheHelpDesk)
     EXPECT_EQ(servicos.Opened[0], kPaginaOrva);
     EXPECT_EQ(servicos.Opened[1],
               std::string("mailto:") + kEmailAtendimento + "?subject=Downloader");
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+
+    // Nothing on this desktop takes the address: the user is told, and where to go instead.
+    servicos.OpenResult = false;
+    janela->Image1Click();
+    janela->Panel2Click();
+    ASSERT_EQ(servicos.Boxes.size(), 2u);
+    EXPECT_EQ(servicos.Boxes[0].Caption, "Atenção.");
+    EXPECT_EQ(servicos.Boxes[0].Text, std::string("Não foi possível abrir a página ") +
+                                          kPaginaOrva + ".\rAbra esse endereço no seu navegador.");
+    EXPECT_NE(servicos.Boxes[1].Text.find(kEmailAtendimento), std::string::npos);
+    EXPECT_EQ(servicos.Boxes[1].BoxIcon, Icon::Error);
+
+    // "Sobre" tells the name, the version and how to reach the help desk.
+    janela->Sobre1->trigger();
+    ASSERT_EQ(servicos.Boxes.size(), 3u);
+    EXPECT_EQ(servicos.Boxes[2].Caption, "Sobre o Downloader Mirelo");
+    EXPECT_EQ(servicos.Boxes[2].Text,
+              std::string("Downloader dos Formulários Eletrônicos Mirelo\rVersão 2.0\r\r"
+                          "Central de Atendimento: ") +
+                  kTelefoneAtendimento + "\r" + kEmailAtendimento + "\r" + kPaginaOrva);
+}
+
+// A copy started in a folder that another copy uses says so and ends, with the window and
+// without: the headless run below is told before it connects.
+TEST_F(Principal, ASecondCopyInTheSameFolderSaysSoAndEnds)
+{
+    const QString pasta = QDir::currentPath();
+    std::string mensagem;
+    std::unique_ptr<QLockFile> primeira = mirelo_app::TravaPasta(pasta, mensagem);
+    ASSERT_NE(primeira, nullptr) << mensagem;
+    EXPECT_EQ(mirelo_app::TravaPasta(pasta, mensagem), nullptr);
+    EXPECT_EQ(mensagem, "O Downloader já está aberto usando a pasta " + pasta.toStdString() +
+                            ".\rFeche a outra cópia antes de abrir uma nova.");
+
+    qputenv("MIRELO_FTP_HOSTS", QByteArray::number(servidor->Port()).prepend("127.0.0.1:"));
+    std::ostringstream saida;
+    std::ostringstream erros;
+    std::streambuf* coutAntes = std::cout.rdbuf(saida.rdbuf());
+    std::streambuf* cerrAntes = std::cerr.rdbuf(erros.rdbuf());
+    char programa[] = "mirelo-downloader";
+    char listar[] = "--list";
+    char* argv[] = {programa, listar, nullptr};
+    const int status = RunHeadless(2, argv);
+    std::cout.rdbuf(coutAntes);
+    std::cerr.rdbuf(cerrAntes);
+    qunsetenv("MIRELO_FTP_HOSTS");
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(saida.str().empty()) << saida.str();
+    EXPECT_NE(erros.str().find("já está aberto usando a pasta " + pasta.toStdString()),
+              std::string::npos)
+        << erros.str();
+    EXPECT_FALSE(std::filesystem::exists("formularios.cfg"));
+
+    // Once the first copy has gone, the folder is free again.
+    primeira.reset();
+    EXPECT_NE(mirelo_app::TravaPasta(pasta, mensagem), nullptr);
+}
+
+// A copy that ended without unlocking (killed, or its machine lost power) does not lock the
+// folder for ever.
+TEST_F(Principal, ALockLeftByACopyThatEndedIsTakenOver)
+{
+    const QString pasta = QDir::currentPath();
+    const pid_t filho = ::fork();
+    ASSERT_GE(filho, 0);
+    if (filho == 0) {
+        std::string mensagem;
+        auto trava = mirelo_app::TravaPasta(pasta, mensagem);
+        ::_exit(trava != nullptr ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(filho, &status, 0), filho);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::string mensagem;
+    EXPECT_NE(mirelo_app::TravaPasta(pasta, mensagem), nullptr) << mensagem;
+}
+
+// Started from a folder that holds the program's files, the program keeps using it; from any
+// other (the launcher starts in the home folder) it moves into the user's data folder.
+TEST_F(Principal, TheFilesLiveInTheFolderThatHoldsThemElseInTheUsersDataFolder)
+{
+    TempDir dados;
+    const QByteArray antesXdg = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dados.Path()));
+    const QString esperada =
+        QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    ASSERT_TRUE(esperada.startsWith(QString::fromStdString(dados.Path())));
+
+    trabalho.Write("proxy.ini", "N\r\nservidor proxy\r\n3128\r\n");
+    EXPECT_EQ(mirelo_app::EntraNaPastaDoPrograma(), QDir::currentPath());
+    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(trabalho.Path()).parent_path());
+
+    TempDir casa;
+    std::filesystem::current_path(casa.Path());
+    EXPECT_EQ(mirelo_app::EntraNaPastaDoPrograma(), esperada);
+    EXPECT_EQ(QDir::currentPath(), esperada);
+    // The first start there writes its files there, so the next start stays.
+    Abre(servidor->Port());
+    janela->FormShow();
+    EXPECT_TRUE(QFileInfo(esperada + "/proxy.ini").isFile());
+    EXPECT_TRUE(QFileInfo(esperada + "/formularios.cfg").isFile());
+    EXPECT_FALSE(std::filesystem::exists(casa / "proxy.ini"));
+    EXPECT_TRUE(mirelo_app::TemArquivosDoPrograma(esperada));
+
+    qputenv("XDG_DATA_HOME", antesXdg);
+    if (antesXdg.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+}
+
+// The desktop's opener tells whether anything took the address: its exit status, not merely
+// whether it could be started, decides what the window reports.
+TEST(Enderecos, AnAddressIsOpenedOnlyWhenTheDesktopsOpenerTakesIt)
+{
+    QtTestApp();
+    TempDir bin;
+    bin.Write("xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > " + (bin / "pedido") + "\nexit $(cat " +
+                              (bin / "codigo") + ")\n");
+    ASSERT_EQ(::chmod((bin / "xdg-open").c_str(), 0755), 0);
+    const QByteArray caminho = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin.Path()) + ":" + caminho);
+    mirelo_qt::QtUserServices servicos;
+
+    bin.Write("codigo", "3");
+    EXPECT_FALSE(servicos.OpenAddress(kPaginaOrva));
+    EXPECT_EQ(bin.Read("pedido"), std::string("http://") + kPaginaOrva);
+    bin.Write("codigo", "0");
+    EXPECT_TRUE(servicos.OpenAddress(std::string("mailto:") + kEmailAtendimento));
+    EXPECT_EQ(bin.Read("pedido"), std::string("mailto:") + kEmailAtendimento);
+    qputenv("PATH", caminho);
 }
 
 // Qt's own buttons and the folder chooser speak Portuguese whatever the locale of the test run.

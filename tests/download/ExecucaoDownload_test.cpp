@@ -68,9 +68,10 @@ public:
         bool Fechada = false;
     };
 
-    std::string EscolhePasta(const std::string&) override
+    std::string EscolhePasta(const std::string& inicial) override
     {
         ++PastasPedidas;
+        Propostas.push_back(inicial);
         return Pasta;
     }
     std::unique_ptr<mirelo_download::TelaBaixando> MostraBaixando(
@@ -87,6 +88,8 @@ public:
 
     std::string Pasta;
     int PastasPedidas = 0;
+    // The folder each run proposed before the user chose.
+    std::vector<std::string> Propostas;
     bool Instalar = true;
     std::string CancelaEm;
     std::string ParaEm;
@@ -243,6 +246,8 @@ TEST_P(ExecucaoDownload, SecondRunFetchesNoComponentAgain)
     EXPECT_EQ(segunda.Fim, FimExecucao::Concluida) << servicos.Texts();
     EXPECT_EQ(site.Retrs().size(), primeiraVez);
     EXPECT_EQ(janelas.Mantidos, (std::vector<std::string>{"leitor.zip", "vazio.txt"}));
+    // The first run proposes the default folder; the second, the folder chosen in the first.
+    EXPECT_EQ(janelas.Propostas, (std::vector<std::string>{"", destino.Path()}));
 }
 
 TEST_P(ExecucaoDownload, OlderOrOtherLengthCopiesAreFetchedAgainCurrentOnesKept)

@@ -6,6 +6,9 @@
 
 #include "TempDir.h"
 
+#include <cstdlib>
+#include <optional>
+
 using namespace mirelo_download;
 
 TEST(PastaPadrao, XdgDownloadFolderComesFromUserDirs)
@@ -40,4 +43,44 @@ TEST(PastaPadrao, ExecutableFolderIsThisTestsFolder)
     ASSERT_NE(::getcwd(atual, sizeof atual), nullptr);
     // The tests run in their build folder, which also holds the test program.
     EXPECT_EQ(pasta, std::string(atual) + "/");
+}
+
+namespace {
+
+// Sets an environment variable for the scope, then puts back what was there.
+class Ambiente {
+public:
+    Ambiente(const char* nome, const std::string& valor) : Nome(nome)
+    {
+        if (const char* antes = std::getenv(nome))
+            Antes = antes;
+        ::setenv(nome, valor.c_str(), 1);
+    }
+    ~Ambiente()
+    {
+        if (Antes)
+            ::setenv(Nome, Antes->c_str(), 1);
+        else
+            ::unsetenv(Nome);
+    }
+
+private:
+    const char* Nome;
+    std::optional<std::string> Antes;
+};
+
+}  // namespace
+
+// The test program's own folder is writable, as a build folder is; the user's download folder
+// is proposed all the same, and the home folder only when there is none.
+TEST(PastaPadrao, TheUsersDownloadFolderNotTheProgramsOwn)
+{
+    TempDir home;
+    Ambiente h("HOME", home.Path());
+    Ambiente c("XDG_CONFIG_HOME", home / ".config");
+    ASSERT_EQ(::access(PastaExecutavel().c_str(), W_OK), 0);
+    EXPECT_EQ(PastaDownloadPadrao(), home.Path());
+
+    ASSERT_EQ(::mkdir((home / "Downloads").c_str(), 0700), 0);
+    EXPECT_EQ(PastaDownloadPadrao(), home / "Downloads/");
 }

@@ -29,6 +29,8 @@ public:
     std::optional<std::string> Folder;
     std::vector<std::string> FolderCaptions;
     std::vector<std::string> Opened;
+    // What OpenAddress answers: false plays a desktop without a browser or mail program.
+    bool OpenResult = true;
     std::vector<std::string> Started;
 
     void ShowMessage(const std::string& caption, const std::string& text, Icon icon) override
@@ -56,7 +58,7 @@ public:
     bool OpenAddress(const std::string& address) override
     {
         Opened.push_back(address);
-        return true;
+        return OpenResult;
     }
 
     bool StartProgram(const std::string& path) override
