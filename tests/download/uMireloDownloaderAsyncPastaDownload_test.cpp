@@ -78,8 +78,8 @@ TEST(PastaDownload, NoInitialFolderProposesTheDefaultOne)
     TfMireloDownloaderPastaDownload dialogo(servicos);
     const std::string pasta = EscolheCom(dialogo, "", [&] { dialogo.Button1->click(); });
     EXPECT_EQ(pasta, mirelo_download::PastaDownloadPadrao());
-    // The test program's folder is writable, so that is the default here.
-    EXPECT_EQ(pasta, mirelo_download::PastaExecutavel());
+    // The test program's folder is writable, yet a program's own folder is never proposed.
+    EXPECT_NE(pasta, mirelo_download::PastaExecutavel());
 }
 
 }  // namespace
