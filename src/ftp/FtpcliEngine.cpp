@@ -343,8 +343,13 @@ void TCustomFtpCli::Sequencer() {
         if (!(stepSet_ & mask))
             continue;
         stepSet_ &= ~mask;
-        if (bit == stepPass && previous == stepUser && replyCode_ != 331)
-            continue;  // the server took USER alone (230)
+        // A greeting of 230 is a log-on the server has already done; a 2xx to USER needs no
+        // password.
+        const bool loggedOnByGreeting = previous == stepOpen && replyCode_ == 230;
+        if (bit == stepUser && loggedOnByGreeting)
+            continue;
+        if (bit == stepPass && (loggedOnByGreeting || (previous == stepUser && replyCode_ != 331)))
+            continue;
         if (bit == stepCwd && hostDirName_.empty())
             continue;
         if (bit == stepRetr && !(previous == stepRest && replyCode_ == 350 && restartOffset_ >= 0))
@@ -516,7 +521,7 @@ void TCustomFtpCli::HandleReplyLine(std::uint16_t error, const ftp::ReplyLine& l
         Display("< " + lastReply_);
         if (!line.EndsReply)
             return;
-        if (replyCode_ == 220) {
+        if (replyCode_ == 220 || replyCode_ == 230) {
             SetEngineState(fesSessionOpen);
             if (OnSessionConnected)
                 OnSessionConnected(this, error);

@@ -7,6 +7,9 @@
 // --- Command steps ---------------------------------------------------------------------------
 // Every step that sends one command and judges its one reply is a row of one table, so that the
 // checks, the state a step sets and the replies it accepts cannot differ from step to step.
+// Servers answer the simple commands with any completion code (202 to a superfluous TYPE, 200 to
+// CDUP, 232 to USER): every 2xx is a success there, and only SIZE, whose value is in its 213, and
+// RNFR, which waits for RNTO, keep to their one code.
 
 struct TCustomFtpCli::CommandStep {
     // The property a step's argument comes from.
@@ -33,21 +36,21 @@ const TCustomFtpCli::CommandStep* TCustomFtpCli::FindCommandStep(StepBit step) {
     // Step, request, verb, argument, usage error for an empty one, success codes, every 2xx too,
     // what follows the reply, what the reply gives.
     static const CommandStep kTable[] = {
-        {stepUser,  frqUser,  "USER", A::UserName,      "UserName emtpy",    {331, 230},      false, kKeep,  R::None},
-        {stepPass,  frqPass,  "PASS", A::PassWord,      "Password emtpy",    {230},           false, kKeep,  R::None},
-        {stepCwd,   frqCwd,   "CWD",  A::HostDirName,   "HostDirName emtpy", {200, 250, 257}, false, kKeep,  R::DirName},
-        {stepCdup,  frqCdup,  "CDUP", A::None,          nullptr,             {250},           false, kKeep,  R::DirName},
-        {stepPwd,   frqPwd,   "PWD",  A::None,          nullptr,             {250, 257},      false, kKeep,  R::DirName},
+        {stepUser,  frqUser,  "USER", A::UserName,      "UserName emtpy",    {331, 230},      true,  kKeep,  R::None},
+        {stepPass,  frqPass,  "PASS", A::PassWord,      "Password emtpy",    {230},           true,  kKeep,  R::None},
+        {stepCwd,   frqCwd,   "CWD",  A::HostDirName,   "HostDirName emtpy", {200, 250, 257}, true,  kKeep,  R::DirName},
+        {stepCdup,  frqCdup,  "CDUP", A::None,          nullptr,             {250},           true,  kKeep,  R::DirName},
+        {stepPwd,   frqPwd,   "PWD",  A::None,          nullptr,             {250, 257},      true,  kKeep,  R::DirName},
         {stepSize,  frqSize,  "SIZE", A::HostFileName,  nullptr,             {213},           false, kKeep,  R::Size},
-        {stepMkd,   frqMkd,   "MKD",  A::HostFileName,  nullptr,             {257},           false, kKeep,  R::DirName},
-        {stepRmd,   frqRmd,   "RMD",  A::HostFileName,  nullptr,             {250, 257},      false, kKeep,  R::None},
-        {stepDele,  frqDele,  "DELE", A::HostFileName,  nullptr,             {250, 257},      false, kKeep,  R::None},
+        {stepMkd,   frqMkd,   "MKD",  A::HostFileName,  nullptr,             {257},           true,  kKeep,  R::DirName},
+        {stepRmd,   frqRmd,   "RMD",  A::HostFileName,  nullptr,             {250, 257},      true,  kKeep,  R::None},
+        {stepDele,  frqDele,  "DELE", A::HostFileName,  nullptr,             {250, 257},      true,  kKeep,  R::None},
         {stepRnfr,  frqRnfr,  "RNFR", A::HostFileName,  nullptr,             {350},           false, kKeep,  R::None},
-        {stepRnto,  frqRnto,  "RNTO", A::LocalFileName, nullptr,             {200, 250, 257}, false, kKeep,  R::None},
-        {stepSyst,  frqSyst,  "SYST", A::None,          nullptr,             {215},           false, kKeep,  R::None},
+        {stepRnto,  frqRnto,  "RNTO", A::LocalFileName, nullptr,             {200, 250, 257}, true,  kKeep,  R::None},
+        {stepSyst,  frqSyst,  "SYST", A::None,          nullptr,             {215},           true,  kKeep,  R::None},
         {stepQuote, frqQuote, "",     A::LocalFileName, nullptr,             {},              false, kKeep,  R::None},
-        {stepType,  frqType,  "TYPE", A::TransferType,  nullptr,             {200},           false, kKeep,  R::None},
-        {stepQuit,  frqQuit,  "QUIT", A::None,          nullptr,             {221},           false, kClose, R::None},
+        {stepType,  frqType,  "TYPE", A::TransferType,  nullptr,             {200},           true,  kKeep,  R::None},
+        {stepQuit,  frqQuit,  "QUIT", A::None,          nullptr,             {221},           true,  kClose, R::None},
     };
     for (const CommandStep& row : kTable)
         if (row.Step == step)

@@ -57,6 +57,36 @@ TEST_P(FtpTranscript, UserAnsweredWith230SkipsPass) {
     EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "QUIT"}));
 }
 
+TEST_P(FtpTranscript, GreetingOf230IsALogOnAlreadyDone) {
+    peer.Reply("230 Logged in by address").Expect("SYST").Reply("215 UNIX Type: L8");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.sessionsConnected, 1);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::SystStep), 0);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), Commands{"SYST"});
+}
+
+TEST_P(FtpTranscript, AnyCompletionReplyToASimpleCommandIsASuccess) {
+    h.ftp->SetHostFileName("new");
+    peer.Reply("220 ready")
+        .Expect("USER anonymous")
+        .Reply("232 User logged in, authorized by security data exchange.")
+        .Expect("TYPE A")
+        .Reply("202 Command not needed.")
+        .Expect("CDUP")
+        .Reply("200 Directory changed to /.")
+        .Expect("MKD new")
+        .Reply("250 Directory created.");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::TypeAsciiStep), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::CdupStep), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::MkdStep), 0);
+    EXPECT_EQ(PeerFailure(), "");
+    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "TYPE A", "CDUP", "MKD new"}));
+}
+
 TEST_P(FtpTranscript, RefusedPasswordEndsLogOnWithItsCodeAndKeepsTheConnection) {
     peer.Reply("220 ready")
         .Expect("USER anonymous")
