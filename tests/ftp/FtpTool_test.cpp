@@ -207,6 +207,15 @@ TEST_F(FtpToolProgram, CommandsRunInOneSessionAndPrintTheirResults) {
     EXPECT_NE(run.Err.find("> QUIT\n< 221"), std::string::npos);
 }
 
+TEST_F(FtpToolProgram, SizeInAsciiModeIsAskedInBinary) {
+    // pyftpdlib, like many servers, refuses SIZE in ASCII mode.
+    ToolRun run = Tool({"--ascii", "--trace", "-e", "size pub/data.bin", "-e", "pwd"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "300000\n/\n");
+    // ASCII is back for what follows.
+    EXPECT_NE(run.Err.find("> TYPE A", run.Err.find("> SIZE pub/data.bin")), std::string::npos) << run.Err;
+}
+
 TEST_F(FtpToolProgram, UploadsAppendResumeAndDirectoryCommands) {
     std::string data = PatternBytes(300000);
     work.Write("up.bin", data);

@@ -164,6 +164,22 @@ bool FtpToolSession::Transfer(void (TCustomFtpCli::*request)(), const std::strin
     return ok;
 }
 
+// Many servers refuse SIZE in ASCII mode (the size would depend on the line ends they send), and
+// the size users ask for is the file's own: it is asked in binary, and ASCII comes back after.
+bool FtpToolSession::SizeInBinary(std::string& failure) {
+    if (!options_.Ascii)
+        return Request(&TCustomFtpCli::SizeStep, failure);
+    if (!Request(&TCustomFtpCli::TypeBinaryStep, failure))
+        return false;
+    bool sized = Request(&TCustomFtpCli::SizeStep, failure);
+    std::string typeFailure;
+    if (!Request(&TCustomFtpCli::TypeAsciiStep, typeFailure) && sized) {
+        failure = typeFailure;
+        return false;
+    }
+    return sized;
+}
+
 bool FtpToolSession::RunCommand(const FtpToolCommand& command, std::string& failure) {
     const std::string& name = command.Name;
     const std::vector<std::string>& args = command.Args;
@@ -183,7 +199,7 @@ bool FtpToolSession::RunCommand(const FtpToolCommand& command, std::string& fail
         return Request(&TCustomFtpCli::CdupStep, failure);
     if (name == "size") {
         ftp_->SetHostFileName(args[0]);
-        if (!Request(&TCustomFtpCli::SizeStep, failure))
+        if (!SizeInBinary(failure))
             return false;
         Print(std::to_string(ftp_->RemoteFileSize()));
         return true;

@@ -24,6 +24,8 @@ private:
     // Starts `request` and waits for it; false on any failure, with the reason in `failure`.
     bool Request(void (TCustomFtpCli::*request)(), std::string& failure);
     bool RunCommand(const FtpToolCommand& command, std::string& failure);
+    // SIZE of HostFileName, in binary mode whatever the session's type.
+    bool SizeInBinary(std::string& failure);
     bool Transfer(void (TCustomFtpCli::*request)(), const std::string& local, const std::string& remote, bool download,
                   std::string& failure);
     std::string FailureText() const;
