@@ -21,6 +21,15 @@ constexpr const char* kMensagemTxt = "mensagem.txt";
 constexpr const char* kMensagemNova = "mensagem.txt.novo";
 constexpr const char* kUsuarioAnonimo = "anonymous";
 constexpr int kTimeoutSegundos = 900;
+// A busy server (421) or a refused connection gets a second try before the next server of the
+// list; a request that found the connection closed is tried once more after a new log-on.
+constexpr int kTentativasPorServidor = 2;
+constexpr int kPausaEntreTentativasMs = 1000;
+constexpr int kTentativasAposQueda = 2;
+
+const char* const kQuedaPorTimeout = "A Conexão caiu por Time-out";
+const char* const kConexaoFechada =
+    "A conexão com o FTP foi fechada pelo servidor ou pela rede.\rTente de novo.";
 
 const char* const kErroConfiguracao =
     "Não foi possivel baixar o arquivo de configuração.\rContacte o Orva.";
@@ -73,6 +82,8 @@ TSessaoDownloader::TSessaoDownloader(platform::EventLoop& loop, platform::UserSe
     Ftp->SetShareMode(ftpShareExclusive);
     Ftp->SetOptions({ftpAcceptLF});
     Ftp->SetConnectionType(ftpDirect);
+    // Nearly every user sits behind a NAT router, which lets no server connect back to PORT.
+    Ftp->SetPassiveMode(true);
     Ftp->OnSessionConnected = [this](auto*, std::uint16_t Error) {
         ftpDownloaderSessionConnected(Error);
     };
@@ -89,6 +100,8 @@ TSessaoDownloader::TSessaoDownloader(platform::EventLoop& loop, platform::UserSe
     Ftp->SetPort(Servidor.Porta);
     Ftp->SetUserName(Usuario);
     Ftp->SetPassWord(Senha);
+    // Through the proxy the user name names the first server, so the list starts there.
+    MontaDestinos(UsaProxy == "S" ? 0 : static_cast<std::size_t>(r) % Servidores.size());
 }
 
 TSessaoDownloader::~TSessaoDownloader() = default;
@@ -115,6 +128,68 @@ void TSessaoDownloader::SetProxy()
     Usuario = sessao.UserName;
     Senha = sessao.PassWord;
     Ftp->SetPassiveMode(sessao.PassiveMode);
+}
+
+void TSessaoDownloader::MontaDestinos(std::size_t escolhido)
+{
+    Destinos.push_back({Servidores[escolhido], kDiretorioProdutos});
+    for (std::size_t i = 0; i < Servidores.size(); ++i)
+        if (i != escolhido)
+            Destinos.push_back({Servidores[i], kDiretorioProdutos});
+    if (!catalogue::FileExists(catalogue::kSitesReplicacaoCfg))
+        return;
+    try {
+        const std::string texto = catalogue::ReadTextFile(catalogue::kSitesReplicacaoCfg);
+        for (const std::string& entrada : catalogue::LeSiteReplicadores(texto)) {
+            const catalogue::SiteReplicador site = catalogue::InterpretaEntrada(entrada);
+            if (const auto servidor = SeparaHostPorta(site.Host))
+                DestinoDoSite({*servidor, site.Diretorio});
+        }
+    } catch (const std::exception&) {
+        // An unreadable list only means no mirrors to fall back on; the window says why when
+        // it reads the list for its drop-down.
+    }
+}
+
+std::size_t TSessaoDownloader::DestinoDoSite(const TDestino& destino)
+{
+    for (std::size_t i = 0; i < Destinos.size(); ++i)
+        if (Destinos[i].Servidor == destino.Servidor && Destinos[i].Diretorio == destino.Diretorio)
+            return i;
+    Destinos.push_back(destino);
+    return Destinos.size() - 1;
+}
+
+void TSessaoDownloader::UsaDestino(std::size_t indice)
+{
+    DestinoAtual = indice;
+    const TDestino& destino = Destinos[indice];
+    DiretorioSite = destino.Diretorio;
+    if (UsaProxy == "S") {
+        // The proxy learns its target from the user name, as at the first log-on.
+        Usuario = std::string(kUsuarioAnonimo) + "@" + HostComPorta(destino.Servidor);
+        Ftp->SetUserName(Usuario);
+    } else {
+        Ftp->SetHostName(destino.Servidor.Host);
+        Ftp->SetPort(destino.Servidor.Porta);
+    }
+    if (OnServidorEmUso)
+        OnServidorEmUso();
+}
+
+std::string TSessaoDownloader::ServidorEmUso() const
+{
+    return HostComPorta(Destinos[DestinoAtual].Servidor);
+}
+
+std::string TSessaoDownloader::TextoConexaoPerdida() const
+{
+    return QuedaPorTimeout ? kQuedaPorTimeout : kConexaoFechada;
+}
+
+void TSessaoDownloader::MostraConexaoPerdida()
+{
+    Servicos_.ShowMessage("Atenção.", TextoConexaoPerdida(), platform::UserServices::Icon::Error);
 }
 
 bool TSessaoDownloader::IsControlOpen() const
@@ -207,8 +282,8 @@ bool TSessaoDownloader::FtpPronto()
                 UltimaAtividadeMs + std::int64_t{timeout} * 1000 - AgoraMs();
             if (restante <= 0) {
                 Aborta();
-                Servicos_.ShowMessage("Atenção.", "A Conexão caiu por Time-out",
-                                      platform::UserServices::Icon::Error);
+                QuedaPorTimeout = true;
+                MostraConexaoPerdida();
                 return false;
             }
             limite = platform::EventLoop::Clock::now() + std::chrono::milliseconds(restante);
@@ -220,7 +295,14 @@ bool TSessaoDownloader::FtpPronto()
 
 bool TSessaoDownloader::GaranteConexao()
 {
-    return IsControlOpen();
+    if (Encerrando_ || Loop_.QuitRequested())
+        return false;
+    // A close that the server or the network sent while the session was idle may still wait in
+    // the loop; take it now rather than send the next command into it.
+    Loop_.ProcessPendingEvents();
+    if (Ftp->IsControlOpen())
+        return true;
+    return EntraNaLista();
 }
 
 void TSessaoDownloader::Aborta()
@@ -240,12 +322,11 @@ bool TSessaoDownloader::Inicia(void (TFtpClient::*pedido)())
         return true;
     } catch (const FtpException&) {
         // The client refuses a request only when the control connection has gone or another
-        // request still runs; the user is told which in words of the program, not the client's.
-        Servicos_.ShowMessage("Atenção.",
-                              Ftp->IsControlOpen()
-                                  ? "O Downloader ainda está atendendo outro pedido ao FTP."
-                                  : "A Conexão caiu por Time-out",
-                              platform::UserServices::Icon::Error);
+        // request still runs. A connection gone is the caller's to restore or report; the other
+        // is told here in words of the program, not the client's.
+        if (Ftp->IsControlOpen())
+            Servicos_.ShowMessage("Atenção.", "O Downloader ainda está atendendo outro pedido ao FTP.",
+                                  platform::UserServices::Icon::Error);
         return false;
     }
 }
@@ -300,39 +381,7 @@ bool TSessaoDownloader::Conectar()
     Ftp->SetHostDirName(kDiretorioProdutos);
     Ftp->SetHostFileName(catalogue::kFormulariosCfg);
     Ftp->SetLocalFileName(catalogue::kFormulariosCfg);
-
-    Desistiu = false;
-    UltimoErro = 0;
-    UltimoPedido = 0;
-    if (!Inicia(&TFtpClient::LogOn))
-        return false;
-    ConexaoAberta = true;
-    if (OnMostraConexao)
-        OnMostraConexao();
-    else if (!EsperaLogOn())
-        return false;
-    ConexaoAberta = false;
-    if (Encerrando_)
-        return false;
-
-    if (!Ftp->IsControlOpen()) {
-        if (!Desistiu && !PedidoEmCurso && UltimoPedido == frqLogOn && UltimoErro != 0)
-            MostraErroConexao();
-        if (PedidoEmCurso)
-            Aborta();
-        return false;
-    }
-    if (!FtpPronto())
-        return false;
-    if (UltimoErro != 0 || !Ftp->IsControlOpen()) {
-        // USER or PASS refused: say so instead of failing later on the catalogue.
-        MostraErroConexao();
-        Aborta();
-        return false;
-    }
-    // SIZE answers for the transfer type, and servers that follow RFC 3659 refuse it in ASCII
-    // (the type every session starts with), so the session switches to binary once.
-    if (!Inicia(&TFtpClient::TypeBinaryStep) || !FtpPronto())
+    if (!EntraNaLista())
         return false;
     if (!Busca(kDiretorioProdutos, catalogue::kFormulariosCfg, true))
         return false;
@@ -340,53 +389,171 @@ bool TSessaoDownloader::Conectar()
     return true;
 }
 
+bool TSessaoDownloader::EntraNaLista()
+{
+    const std::size_t inicio = DestinoAtual;
+    for (std::size_t volta = 0; volta < Destinos.size(); ++volta) {
+        if (volta > 0)
+            UsaDestino((inicio + volta) % Destinos.size());
+        for (int tentativa = 0; tentativa < kTentativasPorServidor; ++tentativa) {
+            if (tentativa > 0 && !Pausa(kPausaEntreTentativasMs))
+                return false;
+            switch (EntraUmaVez()) {
+            case Entrada::Conectada:
+                if (OnServidorEmUso)
+                    OnServidorEmUso();
+                return true;
+            case Entrada::Recusada:
+                break;
+            case Entrada::Interrompida:
+                if (OnServidorEmUso)
+                    OnServidorEmUso();
+                return false;
+            }
+        }
+    }
+    // Every server refused: the next attempt starts again with the one the user had.
+    if (DestinoAtual != inicio)
+        UsaDestino(inicio);
+    else if (OnServidorEmUso)
+        OnServidorEmUso();
+    MostraErroConexao();
+    return false;
+}
+
+TSessaoDownloader::Entrada TSessaoDownloader::EntraUmaVez()
+{
+    Desistiu = false;
+    UltimoErro = 0;
+    UltimoPedido = 0;
+    if (!Inicia(&TFtpClient::LogOn))
+        return Entrada::Interrompida;
+    ConexaoAberta = true;
+    if (OnMostraConexao)
+        OnMostraConexao();
+    else if (!EsperaLogOn())
+        return Entrada::Interrompida;
+    ConexaoAberta = false;
+    if (Encerrando_)
+        return Entrada::Interrompida;
+
+    if (!Ftp->IsControlOpen()) {
+        // The user gave up, or the dialog closed before the log-on ended: no try of ours.
+        const bool terminou = !PedidoEmCurso && UltimoPedido == frqLogOn && UltimoErro != 0;
+        if (PedidoEmCurso)
+            Aborta();
+        return terminou && !Desistiu ? Entrada::Recusada : Entrada::Interrompida;
+    }
+    if (!FtpPronto())
+        return Entrada::Interrompida;
+    if (UltimoErro != 0 || !Ftp->IsControlOpen()) {
+        // USER or PASS refused, or the server closed during the log-on (421 busy).
+        Aborta();
+        return Entrada::Recusada;
+    }
+    // SIZE answers for the transfer type, and servers that follow RFC 3659 refuse it in ASCII
+    // (the type every session starts with), so the session switches to binary once.
+    if (!Inicia(&TFtpClient::TypeBinaryStep) || !FtpPronto())
+        return Entrada::Interrompida;
+    if (!Ftp->IsControlOpen())
+        return Entrada::Recusada;
+    QuedaPorTimeout = false;
+    return Entrada::Conectada;
+}
+
+bool TSessaoDownloader::Pausa(int milissegundos)
+{
+    const auto limite =
+        platform::EventLoop::Clock::now() + std::chrono::milliseconds(milissegundos);
+    while (platform::EventLoop::Clock::now() < limite) {
+        if (Encerrando_ || Loop_.QuitRequested())
+            return false;
+        Loop_.WaitAndDispatch(limite);
+    }
+    return !Encerrando_;
+}
+
+TSessaoDownloader::Passo TSessaoDownloader::Executa(void (TFtpClient::*pedido)())
+{
+    if (!Ftp->IsControlOpen())
+        return Passo::Caiu;
+    if (!Inicia(pedido))
+        return Ftp->IsControlOpen() ? Passo::Interrompido : Passo::Caiu;
+    if (!FtpPronto())
+        return Passo::Interrompido;
+    if (UltimoErro == 0)
+        return Passo::Ok;
+    if (Ftp->IsControlOpen() && UltimoErro != 421)
+        return Passo::Falhou;
+    if (Ftp->IsControlOpen())
+        Aborta();
+    return Passo::Caiu;
+}
+
 bool TSessaoDownloader::Busca(const std::string& diretorio, const std::string& arquivo,
                               bool avisa)
+{
+    for (int tentativa = 1;; ++tentativa) {
+        if (!GaranteConexao())
+            return false;
+        switch (BuscaUmaVez(diretorio, arquivo)) {
+        case Passo::Ok:
+            return true;
+        case Passo::Caiu:
+            // An idle drop or a restart of the server between two clicks: log on again and
+            // fetch once more before the user hears of it.
+            if (tentativa < kTentativasAposQueda)
+                continue;
+            MostraConexaoPerdida();
+            return false;
+        case Passo::Falhou:
+            if (avisa)
+                MostraErroConfiguracao();
+            return false;
+        case Passo::Interrompido:
+            return false;
+        }
+    }
+}
+
+TSessaoDownloader::Passo TSessaoDownloader::BuscaUmaVez(const std::string& diretorio,
+                                                        const std::string& arquivo)
 {
     Ftp->SetHostDirName(diretorio);
     Ftp->SetHostFileName(arquivo);
     Ftp->SetLocalFileName(arquivo);
     if (!diretorio.empty()) {
-        if (!Inicia(&TFtpClient::CwdStep) || !FtpPronto())
-            return false;
+        // A refused CWD shows in the SIZE that follows.
+        const Passo cwd = Executa(&TFtpClient::CwdStep);
+        if (cwd == Passo::Caiu || cwd == Passo::Interrompido)
+            return cwd;
     }
-    if (!Inicia(&TFtpClient::SizeStep) || !FtpPronto())
-        return false;
-    if (UltimoErro != 0 || Ftp->RemoteFileSize() <= 0) {
-        if (avisa)
-            MostraErroConfiguracao();
-        return false;
-    }
-    if (!Inicia(&TFtpClient::GetFile) || !FtpPronto())
-        return false;
+    const Passo size = Executa(&TFtpClient::SizeStep);
+    if (size != Passo::Ok)
+        return size;
+    if (Ftp->RemoteFileSize() <= 0)
+        return Passo::Falhou;
+    const Passo get = Executa(&TFtpClient::GetFile);
+    if (get == Passo::Interrompido)
+        return get;
     // A data connection that closes in order after part of the file still ends with 226, so
     // only the copy's length tells a whole catalogue from a cut one; a cut copy is removed so
     // that no later reading can take it for the catalogue.
     std::error_code semErro;
     const auto tamanho = std::filesystem::file_size(arquivo, semErro);
-    if (UltimoErro != 0 || semErro || tamanho != static_cast<std::uintmax_t>(Ftp->RemoteFileSize())) {
+    if (get != Passo::Ok || semErro ||
+        tamanho != static_cast<std::uintmax_t>(Ftp->RemoteFileSize())) {
         std::filesystem::remove(arquivo, semErro);
-        if (avisa)
-            MostraErroConfiguracao();
-        return false;
+        return get == Passo::Caiu ? Passo::Caiu : Passo::Falhou;
     }
-    return true;
-}
-
-bool TSessaoDownloader::ConexaoCaiu()
-{
-    if (Ftp->IsControlOpen())
-        return false;
-    Servicos_.ShowMessage("Atenção.", "A Conexão caiu por Time-out",
-                          platform::UserServices::Icon::Error);
-    return true;
+    return Passo::Ok;
 }
 
 bool TSessaoDownloader::PegaDownloadCfg(std::size_t formSlot, std::size_t posicao)
 {
     const catalogue::TEstruturaForm* form = Formularios.Slot(formSlot);
     const bool buscado =
-        form != nullptr && !Encerrando_ && !ConexaoCaiu() &&
+        form != nullptr && !Encerrando_ &&
         Busca(catalogue::DiretorioDoDownloadCfg(DiretorioSite, *form, posicao),
               catalogue::kDownloadCfg, true);
     // The components of the installation selected before must not stand in for this one's:
@@ -417,25 +584,37 @@ bool TSessaoDownloader::TrocaSite(const std::string& entrada)
         if (!Inicia(&TFtpClient::QuitStep) || !FtpPronto())
             return false;
     }
-    Ftp->SetHostName(servidor->Host);
-    Ftp->SetPort(servidor->Porta);
-    DiretorioSite = site.Diretorio;
+    UsaDestino(DestinoDoSite({*servidor, site.Diretorio}));
     Ftp->SetHostDirName(site.Diretorio);
     return Conectar();
 }
 
 std::optional<std::string> TSessaoDownloader::MostraMsg()
 {
-    if (Encerrando_ || !Ftp->IsControlOpen())
-        return std::nullopt;
+    for (int tentativa = 1; tentativa <= kTentativasAposQueda; ++tentativa) {
+        if (Encerrando_ || !GaranteConexao())
+            return std::nullopt;
+        Passo passo = Passo::Ok;
+        std::optional<std::string> mensagem = BuscaMensagem(passo);
+        if (passo != Passo::Caiu)
+            return mensagem;
+    }
+    // The message can wait for the next start; the next click logs on again.
+    return std::nullopt;
+}
+
+std::optional<std::string> TSessaoDownloader::BuscaMensagem(Passo& passo)
+{
     if (!Ftp->HostDirName().empty()) {
-        if (!Inicia(&TFtpClient::CwdStep) || !FtpPronto())
+        passo = Executa(&TFtpClient::CwdStep);
+        if (passo == Passo::Caiu || passo == Passo::Interrompido)
             return std::nullopt;
     }
     Ftp->SetHostFileName(kMensagemTxt);
-    if (!Inicia(&TFtpClient::SizeStep) || !FtpPronto())
+    passo = Executa(&TFtpClient::SizeStep);
+    if (passo == Passo::Caiu || passo == Passo::Interrompido)
         return std::nullopt;
-    const std::int64_t remoto = UltimoErro == 0 ? Ftp->RemoteFileSize() : 0;
+    const std::int64_t remoto = passo == Passo::Ok ? Ftp->RemoteFileSize() : 0;
     if (remoto <= 0)
         return std::nullopt;
     // An empty local copy is the user's way of not wanting the message.
@@ -445,8 +624,8 @@ std::optional<std::string> TSessaoDownloader::MostraMsg()
     // A new message may have the old one's length, so only its bytes tell: it is fetched beside
     // the copy and replaces it only when it arrived whole and differs.
     Ftp->SetLocalFileName(kMensagemNova);
-    const bool chegou = Inicia(&TFtpClient::GetFile) && FtpPronto() && UltimoErro == 0 &&
-                        TamanhoLocal(kMensagemNova) == remoto;
+    passo = Executa(&TFtpClient::GetFile);
+    const bool chegou = passo == Passo::Ok && TamanhoLocal(kMensagemNova) == remoto;
     std::optional<std::string> mensagem;
     if (chegou) {
         std::string nova = catalogue::ReadTextFile(kMensagemNova);

@@ -44,7 +44,9 @@ public:
 
     // Logs on and fetches the forms catalogue into the working directory. True when a fresh
     // catalogue was fetched and read into Formularios; the caller then rebuilds the tree. False
-    // leaves Formularios as it was (the reason has been shown, or the user gave up).
+    // leaves Formularios as it was (the reason has been shown, or the user gave up). A server
+    // that cannot be reached or keeps refusing the log-on is left for the next one of the list:
+    // the other built-in server, then the mirrors of the local list.
     bool Conectar();
 
     // Waits in the event loop until the request that runs has ended and its end has been
@@ -54,8 +56,21 @@ public:
 
     // Makes sure the control connection is up before a request: when the server or the network
     // has closed it, logs on again to the same server (same user, proxy or SOCKS settings) with
-    // the connecting dialog and sets the binary type. True when the session is connected.
+    // the connecting dialog and sets the binary type; when that server keeps refusing, moves on
+    // as Conectar does. True when the session is connected. The directory is the caller's to set
+    // again: a new log-on starts in the server's home.
     bool GaranteConexao();
+
+    // The server in use or being tried: "host" or "host:port", the target behind the proxy
+    // when the proxy is on.
+    std::string ServidorEmUso() const;
+    // Fired when a log-on has ended, connected or not, and when the session moves to another
+    // server, so the status can say which server is in use.
+    std::function<void()> OnServidorEmUso;
+
+    // What the user is told when the control connection has gone: the time-out text when the
+    // wait gave up on the server, else that the server or the network closed it.
+    std::string TextoConexaoPerdida() const;
 
     // Fetches the component catalogue of installation `posicao` (from 0) of form slot
     // `formSlot` into the working directory. True when a fresh one was fetched; false leaves the
@@ -66,7 +81,7 @@ public:
     std::vector<int> LeDownloadCfg();
 
     // The user picked a mirror entry (its shown text). Leaves the session and runs Conectar on
-    // the mirror's host; returns Conectar's result.
+    // the mirror's host (through the proxy when it is on); returns Conectar's result.
     bool TrocaSite(const std::string& entrada);
 
     // The server message: when "mensagem.txt" on the server differs from the local copy, fetches
@@ -115,14 +130,37 @@ public:
     static constexpr const char* kDiretorioProdutos = "/pub/mirelo";
 
 private:
+    // A place to log on to and the base directory of its catalogues and downloads.
+    struct TDestino {
+        TServidorFtp Servidor;
+        std::string Diretorio;
+    };
+    // How a log-on or a request ended.
+    enum class Entrada { Conectada, Recusada, Interrompida };
+    enum class Passo { Ok, Falhou, Caiu, Interrompido };
+
     void SetProxy();
-    // CWD to `diretorio`, SIZE and RETR of `arquivo` into the working directory. True when the
-    // file was fetched whole; on a size of 0 or a failed retrieval the configuration message is
-    // shown (when `avisa`) and the result is false.
+    void MontaDestinos(std::size_t escolhido);
+    void UsaDestino(std::size_t indice);
+    std::size_t DestinoDoSite(const TDestino& destino);
+    // Logs on to the servers of the list from the one in use on, each tried a few times.
+    bool EntraNaLista();
+    Entrada EntraUmaVez();
+    bool Pausa(int milissegundos);
+    // Starts a request and waits for it; a request the server ended with 421 leaves the
+    // connection, which the server is closing anyway.
+    Passo Executa(void (TFtpClient::*pedido)());
+    Passo BuscaUmaVez(const std::string& diretorio, const std::string& arquivo);
+    std::optional<std::string> BuscaMensagem(Passo& passo);
+    void MostraConexaoPerdida();
+    // CWD to `diretorio`, SIZE and RETR of `arquivo` into the working directory, logging on
+    // again first when the connection has gone, and once more when it goes during the fetch.
+    // True when the file was fetched whole; on a size of 0 or a failed retrieval the
+    // configuration message is shown (when `avisa`), on a connection that keeps going the
+    // connection message, and the result is false.
     bool Busca(const std::string& diretorio, const std::string& arquivo, bool avisa);
     void MostraErroConfiguracao();
     void MostraErroConexao();
-    bool ConexaoCaiu();
 
     void ftpDownloaderSessionConnected(std::uint16_t Error);
     void ftpDownloaderRequestDone(int RqType, std::uint16_t Error);
@@ -140,6 +178,8 @@ private:
     platform::UserServices& Servicos_;
     const platform::RegistryService& Registro_;
     std::vector<TServidorFtp> Servidores;
+    std::vector<TDestino> Destinos;
+    std::size_t DestinoAtual = 0;
     std::unique_ptr<TFtpClient> Ftp;
     // The session's host, user and password before they go into the client.
     TServidorFtp Servidor;
@@ -153,5 +193,6 @@ private:
     bool ConexaoAberta = false;  // the connecting dialog is shown
     bool Desistiu = false;       // the user gave up the log-on
     bool Encerrando_ = false;
+    bool QuedaPorTimeout = false;  // the last connection was given up by the wait
     std::int64_t UltimaAtividadeMs = 0;
 };

@@ -70,7 +70,8 @@ TEST_F(Sessao, ConnectsFetchesTheFormsCatalogueAndTheComponents)
 }
 
 // A wait that only watched for the ready state would spin for ever after the server went away
-// between requests; here it returns at once and the next fetch says the connection fell.
+// between requests; here it returns at once, and the next fetch tries to log on again and says
+// that the server cannot be reached.
 TEST_F(Sessao, AConnectionClosedWhileIdleEndsNoWaitAndIsReported)
 {
     auto servidor = std::make_unique<PyFtpdServer>(Servindo(Demo()));
@@ -85,7 +86,7 @@ TEST_F(Sessao, AConnectionClosedWhileIdleEndsNoWaitAndIsReported)
     EXPECT_TRUE(sessao->FtpPronto());
     EXPECT_FALSE(sessao->PegaDownloadCfg(1, 0));
     ASSERT_EQ(servicos.Boxes.size(), 1u);
-    EXPECT_EQ(servicos.Boxes[0].Text, "A Conexão caiu por Time-out");
+    EXPECT_EQ(servicos.Boxes[0].Text, "Não foi possível conectar ao FTP:\r127.0.0.1");
     EXPECT_EQ(sessao->Formularios.Count(), 2u);
 }
 

@@ -2,7 +2,8 @@
 // mode drives (the program's Timeout is 900 s; here it is 2 s, the only difference): a reply that
 // never comes, a multi-line reply that never ends, a data connection the server never opens. The
 // wait must end with the user told why, the file must not count as fetched, the process must
-// not grow, and a new session must fetch the file again.
+// not grow, and a new session must fetch the file again. Then the faults of the connection
+// itself: a busy server, a connection the server keeps closing, and the proxy's way to a mirror.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -38,9 +39,19 @@ constexpr int kTimeoutSeconds = 2;
 class Sessao {
 public:
     Sessao(FaultyFtpServer& server, const faultsite::Sandbox& sandbox)
-        : registro(sandbox.Root / "wine/system.reg"),
-          sessao(loop, servicos, registro, {TServidorFtp{"127.0.0.1", std::to_string(server.Port())}}, 0) {
+        : Sessao(std::vector<FaultyFtpServer*>{&server}, sandbox) {}
+
+    // The servers in the order the session tries them.
+    Sessao(const std::vector<FaultyFtpServer*>& servers, const faultsite::Sandbox& sandbox)
+        : registro(sandbox.Root / "wine/system.reg"), sessao(loop, servicos, registro, Servidores(servers), 0) {
         sessao.ftpDownloader().SetTimeout(kTimeoutSeconds);
+    }
+
+    static std::vector<TServidorFtp> Servidores(const std::vector<FaultyFtpServer*>& servers) {
+        std::vector<TServidorFtp> servidores;
+        for (const FaultyFtpServer* server : servers)
+            servidores.push_back({"127.0.0.1", std::to_string(server->Port())});
+        return servidores;
     }
 
     // Connects, reads the installation's catalogue and runs the download into `pasta`.
@@ -146,9 +157,63 @@ TEST_F(SessionTimeoutFaults, MultiLineReplyThatNeverEnds) {
 TEST_F(SessionTimeoutFaults, DataConnectionThatTheServerNeverOpens) {
     server.SetFault(Fault::DataNeverOpens, "RETR", "setup.exe");
     Sessao sessao(server, sandbox);
+    // Only with PORT can the server keep the client waiting for a connection of its own.
+    sessao.sessao.ftpDownloader().SetPassiveMode(false);
     const ResultadoExecucao result = sessao.Baixa(sandbox.Pasta);
     EXPECT_FALSE(sandbox.Read(sandbox.Pasta + "setup.exe") == faultsite::ArquivosDoSite()[0].Bytes);
     ExpectTimedOutRunAndRecovery(sessao, result, "setup.exe");
+}
+
+using SessionConnectionFaults = SessionTimeoutFaults;
+
+// A server that answers every log-on "421" (too many users) is tried again, then left for the
+// next server of the list; the user hears nothing of it and the whole run comes from there.
+TEST_F(SessionConnectionFaults, ABusyServerGivesWayToTheNextOne) {
+    FaultyFtpServer ocupado;
+    faultsite::Serve(ocupado);
+    ocupado.SetFault(Fault::Greeting421);
+    Sessao sessao({&ocupado, &server}, sandbox);
+    const ResultadoExecucao result = sessao.Baixa(sandbox.Pasta);
+    EXPECT_EQ(result.Fim, FimExecucao::Concluida) << sessao.Mensagens();
+    for (const RecordingUserServices::Box& box : sessao.servicos.Boxes)
+        EXPECT_NE(box.BoxIcon, platform::UserServices::Icon::Error) << box.Text;
+    EXPECT_EQ(ocupado.Sessions(), 2);
+    EXPECT_EQ(ocupado.CountCommands("USER"), 0);
+    EXPECT_EQ(sessao.sessao.ServidorEmUso(), server.HostAndPort());
+    for (const faultsite::Arquivo& arquivo : faultsite::ArquivosDoSite())
+        EXPECT_TRUE(sandbox.Read(sandbox.Pasta + arquivo.Nome) == arquivo.Bytes) << arquivo.Nome;
+}
+
+// The server closes the connection as soon as the installation's folder is asked for: one new
+// log-on and try, then the user is told that the connection was closed, not that it timed out.
+TEST_F(SessionConnectionFaults, AConnectionTheServerKeepsClosingIsReportedAsClosed) {
+    server.SetFault(Fault::CloseDuringReply, "CWD", "completa");
+    Sessao sessao(server, sandbox);
+    ASSERT_TRUE(sessao.sessao.Conectar()) << sessao.Mensagens();
+    EXPECT_FALSE(sessao.sessao.PegaDownloadCfg(1, 0));
+    EXPECT_EQ(server.Sessions(), 2);
+    ASSERT_EQ(sessao.servicos.Boxes.size(), 1u) << sessao.Mensagens();
+    EXPECT_EQ(sessao.servicos.Boxes[0].Text,
+              "A conexão com o FTP foi fechada pelo servidor ou pela rede.\rTente de novo.");
+    EXPECT_EQ(sessao.sessao.TextoConexaoPerdida(), sessao.servicos.Boxes[0].Text);
+}
+
+// With the proxy on, the proxy learns the target from the user name: a mirror switch must name
+// the mirror there, as the first log-on names the first server, and keep going to the proxy.
+TEST_F(SessionConnectionFaults, AMirrorSwitchThroughTheProxyNamesTheMirror) {
+    std::ofstream("proxy.ini") << "S\r\n" << server.HostAndPort() << "\r\n3128\r\n";
+    Sessao sessao(std::vector<FaultyFtpServer*>{}, sandbox);
+    ASSERT_TRUE(sessao.sessao.Conectar()) << sessao.Mensagens();
+    EXPECT_EQ(server.CountCommands("USER anonymous@ftp1.mirelo.org.br"), 1);
+
+    ASSERT_TRUE(sessao.sessao.TrocaSite("Espelho/Sul (espelho.example.org:2121)|/pub/mirelo|"))
+        << sessao.Mensagens();
+    EXPECT_EQ(server.CountCommands("USER anonymous@espelho.example.org:2121"), 1);
+    EXPECT_EQ(server.Sessions(), 2);
+    EXPECT_EQ(sessao.sessao.HostName(), "127.0.0.1");
+    EXPECT_TRUE(sessao.sessao.IsControlOpen());
+    EXPECT_EQ(sessao.sessao.ServidorEmUso(), "espelho.example.org:2121");
+    EXPECT_TRUE(sessao.servicos.Boxes.empty()) << sessao.Mensagens();
 }
 
 }  // namespace

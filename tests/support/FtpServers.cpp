@@ -225,6 +225,10 @@ PyFtpdServer::PyFtpdServer(const Options& options) {
     }
     if (!options.Anonymous)
         argv.push_back("--no-anonymous");
+    if (options.IdleTimeoutSeconds > 0) {
+        argv.push_back("--idle-timeout");
+        argv.push_back(std::to_string(options.IdleTimeoutSeconds));
+    }
     if (options.ReplyDelaySeconds > 0) {
         argv.push_back("--reply-delay");
         argv.push_back(std::to_string(options.ReplyDelaySeconds));

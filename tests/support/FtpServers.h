@@ -50,6 +50,9 @@ public:
         std::vector<std::pair<std::string, std::string>> Accounts;  // user name, password
         bool Anonymous = true;
         double ReplyDelaySeconds = 0;  // every reply after the greeting is held back this long
+        // When set, a session idle this long gets "421" and is closed, as servers drop idle
+        // sessions after a few minutes.
+        double IdleTimeoutSeconds = 0;
         // When set, one line per command received is appended to this file, flushed per line:
         // "127.0.0.1:PORT-[USER] RETR /pub/x.exe" (paths absolute, the password hidden).
         std::string LogFile;

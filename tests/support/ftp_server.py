@@ -52,6 +52,8 @@ def main():
     parser.add_argument("--no-anonymous", action="store_true", help="refuse the anonymous account")
     parser.add_argument("--reply-delay", type=float, default=0.0,
                         help="seconds to hold back every reply after the greeting")
+    parser.add_argument("--idle-timeout", type=float, default=0.0,
+                        help="seconds after which an idle session is dropped (0: never)")
     parser.add_argument("--log", help="file to which one line per received command is appended")
     parser.add_argument("--port", type=int, default=0, help="port to listen on (0: the system picks)")
     args = parser.parse_args()
@@ -86,6 +88,8 @@ def main():
             super().pre_process_command(line, cmd, arg)
 
     Handler.authorizer = authorizer
+    if args.idle_timeout > 0:
+        Handler.timeout = args.idle_timeout
     # A refused password is answered at once; tests need no brute-force delay.
     Handler.auth_failed_timeout = 0
     Handler.permit_foreign_addresses = False
