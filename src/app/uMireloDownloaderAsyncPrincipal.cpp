@@ -43,6 +43,8 @@ using namespace mirelo_app;
 const QString kSublinhado = QStringLiteral("______________________________");
 const QString kDicaColapso =
     QStringLiteral("Clique duas vezes para marcar ou desmarcar os componentes.");
+const QString kArvoreSemConexao =
+    QStringLiteral("Sem conexão com o FTP: use Arquivo > Reconectar para tentar de novo.");
 constexpr int kRoleImagem = Qt::UserRole + 1;
 
 // The window's font is "MS Sans Serif" 8 pt; on a machine without it, the nearest sans serif.
@@ -145,6 +147,7 @@ void TfrmMireloDownloaderAsyncPrincipal::HabilitaControles()
                              static_cast<QWidget*>(lblVerificaVersao)})
         legenda->setEnabled(livre);
     Proxy1->setEnabled(livre);
+    Reconectar1->setEnabled(livre);
     const int nivel = NivelDoNo(treParent->currentItem());
     // Without components read for the selected installation there is nothing to download.
     btnBaixar->setEnabled(livre && (nivel == 2 || nivel == 3) && Sessao.Componentes.Count() > 0);
@@ -178,11 +181,15 @@ TfrmMireloDownloaderAsyncPrincipal::TfrmMireloDownloaderAsyncPrincipal(TSessaoDo
     setCentralWidget(central);
     CriaBarraDeStatus();
     resize(735, 505);
+    Sessao.OnServidorEmUso = [this] { MostraServidor(); };
 
     HabilitaControles();
 }
 
-TfrmMireloDownloaderAsyncPrincipal::~TfrmMireloDownloaderAsyncPrincipal() = default;
+TfrmMireloDownloaderAsyncPrincipal::~TfrmMireloDownloaderAsyncPrincipal()
+{
+    Sessao.OnServidorEmUso = nullptr;
+}
 
 void TfrmMireloDownloaderAsyncPrincipal::SetConexao(TfMireloDownloaderAsyncConexao* dialogo)
 {
@@ -218,6 +225,9 @@ void TfrmMireloDownloaderAsyncPrincipal::Dica(QWidget* controle, const QString& 
 void TfrmMireloDownloaderAsyncPrincipal::CriaMenu()
 {
     QMenu* arquivo = menuBar()->addMenu(QStringLiteral("&Arquivo"));
+    Reconectar1 = arquivo->addAction(QStringLiteral("Reconectar"));
+    connect(Reconectar1, &QAction::triggered, this,
+            [this] { Protegido([this] { Conectar(); }); });
     Proxy1 = arquivo->addAction(QStringLiteral("Proxy"));
     connect(Proxy1, &QAction::triggered, this, [this] { Protegido([this] { Proxy1Click(); }); });
     arquivo->addSeparator();
@@ -445,6 +455,19 @@ void TfrmMireloDownloaderAsyncPrincipal::CriaBarraDeStatus()
     StatusPainel2->setFixedWidth(50);
     statusBar()->addWidget(StatusPainel1);
     statusBar()->addWidget(StatusPainel2);
+    StatusServidor = new QLabel(this);
+    StatusServidor->setTextFormat(Qt::PlainText);
+    statusBar()->addPermanentWidget(StatusServidor);
+}
+
+void TfrmMireloDownloaderAsyncPrincipal::MostraServidor()
+{
+    // Says which server answers, so a user whose usual server was down knows it is another.
+    StatusServidor->setText(
+        Sessao.IsControlOpen()
+            ? QStringLiteral("Servidor: ") + QString::fromStdString(Sessao.ServidorEmUso())
+            : QStringLiteral("Sem conexão (") + QString::fromStdString(Sessao.ServidorEmUso()) +
+                  QStringLiteral(")"));
 }
 
 bool TfrmMireloDownloaderAsyncPrincipal::event(QEvent* event)
@@ -510,6 +533,15 @@ void TfrmMireloDownloaderAsyncPrincipal::Conectar()
     auto ocupado = Ocupa();
     if (Sessao.Conectar() && !Fechado)
         ReconstroiArvore();
+    if (!Fechado)
+        TextoDaArvoreVazia();
+}
+
+void TfrmMireloDownloaderAsyncPrincipal::TextoDaArvoreVazia()
+{
+    QTreeWidgetItem* topo = NoTopo();
+    const bool vazia = topo->childCount() == 0 && !Sessao.IsControlOpen();
+    topo->setText(0, vazia ? kArvoreSemConexao : QString());
 }
 
 void TfrmMireloDownloaderAsyncPrincipal::ReconstroiArvore()
@@ -593,6 +625,8 @@ void TfrmMireloDownloaderAsyncPrincipal::cbSiteReplicadoresChange(int indice)
     const std::string entrada = cbSiteReplicadores->itemData(indice).toByteArray().toStdString();
     if (Sessao.TrocaSite(entrada) && !Fechado)
         ReconstroiArvore();
+    if (!Fechado)
+        TextoDaArvoreVazia();
 }
 
 void TfrmMireloDownloaderAsyncPrincipal::MostraMsg()

@@ -74,6 +74,7 @@ public:
     QTreeWidget* treParent;
     QComboBox* cbSiteReplicadores;
     QPushButton* btnBaixar;
+    QAction* Reconectar1;
     QAction* Proxy1;
     QAction* Sair1;
     QAction* Sobre1;
@@ -96,6 +97,8 @@ public:
     QLabel* edtVerificaVersao;
     QLabel* StatusPainel1;
     QLabel* StatusPainel2;
+    // The server in use, or that there is no connection.
+    QLabel* StatusServidor;
     TfrmMireloDownloaderAsyncMsg* frmMsg = nullptr;
 
     // The image number of a node, as the tree's images are numbered.
@@ -132,6 +135,9 @@ private:
     void MostraObjetos();
     void ExpandeSoEsteRamo(QTreeWidgetItem* anterior, QTreeWidgetItem* node);
     void ReconstroiArvore();
+    // An empty tree tells the user how to try the connection again.
+    void TextoDaArvoreVazia();
+    void MostraServidor();
     void SetImagem(QTreeWidgetItem* node, int imagem);
     void LeSiteReplicadores();
     void MostraMsg();

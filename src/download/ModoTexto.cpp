@@ -69,8 +69,17 @@ public:
         : Saida(saida),
           Erros(erros),
           Servicos(erros),
-          Sessao(Loop, Servicos, Registro, ServidoresConfigurados())
+          Sessao(Loop, Servicos, Registro, ServidoresConfigurados()),
+          Anunciado(Sessao.ServidorEmUso())
     {
+        // Without a status bar, a line says when another server than the usual one answers.
+        Sessao.OnServidorEmUso = [this] {
+            if (!Sessao.IsControlOpen() || Sessao.ServidorEmUso() == Anunciado)
+                return;
+            Anunciado = Sessao.ServidorEmUso();
+            Erros << "mirelo-downloader: usando o servidor " << Anunciado << ".\n";
+            Erros.flush();
+        };
     }
 
     int Listar();
@@ -88,6 +97,7 @@ private:
     TServicosConsole Servicos;
     platform::WineRegistry Registro;
     TSessaoDownloader Sessao;
+    std::string Anunciado;  // the server the user knows to be in use
 };
 
 bool ExecucaoSemJanela::Conecta()

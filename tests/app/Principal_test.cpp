@@ -9,6 +9,8 @@
 #include <QMessageBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -457,6 +459,82 @@ TEST_F(Principal, AFailedRetrievalIsReportedAndShowsNothingStale)
     ASSERT_EQ(servicos.Boxes.size(), 3u) << servicos.Texts();
     EXPECT_EQ(No({0, 0})->childCount(), 0);
     EXPECT_FALSE(janela->btnBaixar->isEnabled());
+}
+
+// Servers drop a session left idle ("421" and a close; here after 2 s): the next click logs on
+// again by itself, in binary, and gets what it asked for, with no word to the user.
+TEST_F(Principal, AnIdleDropBetweenTwoClicksIsInvisible)
+{
+    PyFtpdServer::Options opcoes = Servindo(site.Path());
+    opcoes.IdleTimeoutSeconds = 2;
+    opcoes.LogFile = trabalho / "servidor.log";
+    servidor = std::make_unique<PyFtpdServer>(opcoes);
+    Inicia();
+    ASSERT_EQ(Topo()->childCount(), 3);
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (sessao->IsControlOpen() && std::chrono::steady_clock::now() < limite)
+        loop.WaitAndDispatch(limite);
+    ASSERT_FALSE(sessao->IsControlOpen());
+
+    janela->treParent->setCurrentItem(No({0, 0}));
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+    ASSERT_EQ(No({0, 0})->childCount(), 3);
+    EXPECT_TRUE(sessao->IsControlOpen());
+    const std::string log = trabalho.Read("servidor.log");
+    auto conta = [&log](const std::string& trecho) {
+        int vezes = 0;
+        for (auto pos = log.find(trecho); pos != std::string::npos; pos = log.find(trecho, pos + 1))
+            ++vezes;
+        return vezes;
+    };
+    EXPECT_EQ(conta("] USER anonymous"), 2) << log;
+    EXPECT_EQ(conta("] TYPE I"), 2) << log;
+    EXPECT_EQ(conta("RETR /pub/mirelo/decl/completa/download.cfg"), 1) << log;
+}
+
+// A first log-on that failed (no server yet) leaves an empty tree that says what to do, and
+// "Reconectar" in "Arquivo" does it once the server is there.
+TEST_F(Principal, AFailedFirstLogOnIsTriedAgainFromTheMenu)
+{
+    const std::uint16_t porta = FreeLoopbackPort();
+    const QString servidorTexto = QStringLiteral("127.0.0.1:") + QString::number(porta);
+    Abre(porta);
+    janela->FormShow();
+    ASSERT_EQ(servicos.Boxes.size(), 1u) << servicos.Texts();
+    EXPECT_EQ(servicos.Boxes[0].Text, "Não foi possível conectar ao FTP:\r127.0.0.1");
+    EXPECT_EQ(Topo()->childCount(), 0);
+    EXPECT_NE(Topo()->text(0).indexOf(QStringLiteral("Arquivo > Reconectar")), -1);
+    EXPECT_EQ(janela->StatusServidor->text(), QStringLiteral("Sem conexão (") + servidorTexto + ")");
+
+    QMenu* arquivo = janela->menuBar()->actions().at(0)->menu();
+    ASSERT_NE(arquivo, nullptr);
+    EXPECT_EQ(arquivo->title(), QStringLiteral("&Arquivo"));
+    ASSERT_TRUE(arquivo->actions().contains(janela->Reconectar1));
+    EXPECT_EQ(janela->Reconectar1->text(), QStringLiteral("Reconectar"));
+    ASSERT_TRUE(janela->Reconectar1->isEnabled());
+
+    PyFtpdServer::Options opcoes = Servindo(site.Path());
+    opcoes.Port = porta;
+    PyFtpdServer agora(opcoes);
+    janela->Reconectar1->trigger();
+    EXPECT_EQ(servicos.Boxes.size(), 1u) << servicos.Texts();
+    ASSERT_EQ(Topo()->childCount(), 3);
+    EXPECT_TRUE(Topo()->text(0).isEmpty());
+    EXPECT_EQ(janela->StatusServidor->text(), QStringLiteral("Servidor: ") + servidorTexto);
+}
+
+// The first server refuses the connection: after its second try the session moves to the next
+// server of the list, silently, and the status bar names the server in use.
+TEST_F(Principal, ARefusedServerGivesWayToTheNextAndTheStatusBarSaysWhich)
+{
+    const std::string fechada = std::to_string(FreeLoopbackPort());
+    const std::string aberta = std::to_string(servidor->Port());
+    Abre({{"127.0.0.1", fechada}, {"127.0.0.1", aberta}});
+    janela->FormShow();
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+    ASSERT_EQ(Topo()->childCount(), 3);
+    EXPECT_TRUE(sessao->IsControlOpen());
+    EXPECT_EQ(janela->StatusServidor->text(), QString::fromStdString("Servidor: 127.0.0.1:" + aberta));
 }
 
 TEST_F(Principal, TheLinksGoToThePageAndTheHelpDesk)
