@@ -1,9 +1,16 @@
 // TFtpClient: the Timeout and the operations that wait for a request in the event loop.
+#include <algorithm>
 #include <chrono>
 
 #include "ftp/Ftpcli.h"
 
 TFtpClient::TFtpClient(platform::EventLoop& loop) : TCustomFtpCli(loop) {}
+
+// Never longer than the Timeout, which would end the wait first anyway.
+std::chrono::milliseconds TFtpClient::DataLinkGrace() const {
+    const std::chrono::milliseconds grace = TCustomFtpCli::DataLinkGrace();
+    return timeout_ > 0 ? std::min(grace, std::chrono::milliseconds(std::chrono::seconds(timeout_))) : grace;
+}
 
 void TFtpClient::MoveDeadline() {
     deadline_ = platform::EventLoop::Clock::now() + std::chrono::seconds(timeout_);

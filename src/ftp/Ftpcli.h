@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "ftp/FtpLocalFile.h"
 #include "ftp/FtpReply.h"
+#include "ftp/FtpTimer.h"
 #include "net/WSocket.h"
 #include "platform/EventLoop.h"
 #include "platform/NotificationObject.h"
@@ -163,6 +165,12 @@ public:
     bool PassiveMode() const { return passiveMode_; }
     // Stored as given with ftpDirect; every other connection type forces True.
     void SetPassiveMode(bool value);
+    // Passive first, active as the fallback: with PassiveMode on a direct connection, a request
+    // whose PASV is refused, or whose passive data connection cannot be made, goes on with PORT,
+    // and PassiveMode stays False from then on (the server or the network will not do passive).
+    // Proxy and SOCKS connections stay passive whatever this says. Off by default.
+    bool PassiveFallback() const { return passiveFallback_; }
+    void SetPassiveFallback(bool value) { passiveFallback_ = value; }
 
     // A descriptor the caller owns: while it is 0 or more, transfers write to it or read from it
     // instead of opening LocalFileName (the command-line tool writes "get -" to its standard
@@ -266,6 +274,11 @@ protected:
     // The progress notification of a transfer: fires OnProgress and returns whether the handler
     // asked to abort. TFtpClient extends it to move its deadline.
     virtual bool Progress();
+    // Seconds a transfer may go without a data byte before it ends with 426; 0: no such limit.
+    virtual int TransferStallSeconds() const { return 0; }
+    // How long a data connection that could not be made waits for the server's answer to the
+    // data command before the request ends anyway.
+    virtual std::chrono::milliseconds DataLinkGrace() const { return std::chrono::seconds(10); }
 
     void SetEngineState(TFtpEngineState state);
     void SetErrorMessage(const std::string& text) { errorMessage_ = text; }
@@ -395,6 +408,25 @@ private:
     void CloseDataSocket();
     void CloseLocalFile() { localFile_.Close(); }
     std::int64_t NowMs() const;
+    // Opens the local file of a retrieval the first time the server shows it has accepted the
+    // transfer (its 150/125, or data); false, with the failure noted, when it cannot be opened.
+    bool OpenRetrieveFileOnce();
+    // The data connection could not be made (passive connect or active accept): the server's
+    // answer to the data command is awaited for a short grace, then the request ends with 425.
+    void DataLinkLost(const std::string& failure);
+    // Passive first: switches to PORT when allowed; true when the request may go on with it.
+    bool FallBackToPort();
+    // Runs the data-port step and the transfer again, now with PORT, in the running sequence.
+    bool RedoTransferWithPort();
+    // Ends the running transfer now with `code`. The server still owes replies for it that may
+    // come at any time or never, so the control connection goes too (IsControlOpen() false); the
+    // local file stays as it is.
+    void EndTransferNow(int code, const std::string& text);
+    void StartStallWatch();
+    void StopTransferWatch();
+    void TransferTimerExpired();
+    // Whether the bytes of a retrieval that ended in order match the size its 150 announced.
+    bool MatchesAnnouncedSize() const;
 
     platform::EventLoop& loop_;
     std::unique_ptr<platform::NotificationObject> notify_;
@@ -422,6 +454,7 @@ private:
     // The text of the last SOCKS failure of either socket, for the error message.
     std::string socksError_;
     bool passiveMode_ = false;
+    bool passiveFallback_ = false;
     int localStream_ = -1;
 
     // Engine state.
@@ -471,6 +504,23 @@ private:
     // A local failure that leaves the file incomplete even if the server reports success.
     int transferFailureCode_ = 0;
     std::string transferFailure_;
+    // The retrieval's local file is still to be opened (at the server's acceptance).
+    bool retrieveFilePending_ = false;
+    // The size announced by the 150 reply of a retrieval ("(N bytes)"), -1 when none.
+    std::int64_t announcedSize_ = -1;
+    // The data connection of the running transfer could not be made; its failure text.
+    bool dataLinkLost_ = false;
+    bool redoWithPort_ = false;  // and the fallback to PORT took over: the transfer runs again
+    std::string dataLinkFailure_;
+    // A REST step ran in this sequence since its data-port step (it runs again on a redo).
+    bool restInSequence_ = false;
+    // The file the last successful SIZE was for, so a resume can compare with it.
+    std::string sizeFileName_;
+    // What the transfer timer is watching for.
+    enum class TransferWatch { None, Stall, Grace };
+    TransferWatch transferWatch_ = TransferWatch::None;
+    std::int64_t lastDataMs_ = 0;
+    std::unique_ptr<TFtpTimer> transferTimer_;
     // Received blocks land here; allocated once, so a transfer allocates nothing per block.
     std::unique_ptr<char[]> receiveBuffer_;
     std::array<char, kSendBlockSize> sendBuffer_{};
@@ -503,6 +553,8 @@ public:
 
 protected:
     bool Progress() override;
+    int TransferStallSeconds() const override { return stallTimeout_; }
+    std::chrono::milliseconds DataLinkGrace() const override;
 
 private:
     void MoveDeadline();

@@ -540,7 +540,18 @@ void TCustomFtpCli::HandleReplyLine(std::uint16_t error, const ftp::ReplyLine& l
             RaiseUsageError("Program error: FNext is nil");
             return;
         }
-        DispatchFinalReply();
+        {
+            const bool serverCloses = replyCode_ == 421;
+            DispatchFinalReply();
+            // A 421 says the server is closing the control connection: it is closed here and now,
+            // so the request's end finds it closed instead of racing the server's close.
+            if (serverCloses && controlSocket_->State() != wsClosed) {
+                controlSocket_->Close();
+                stopReading = true;
+                if (doneReported_ && engineState_ == fesStepDone)
+                    SetEngineState(fesReady);
+            }
+        }
         return;
     default:
         Display("< " + lastReply_);
@@ -570,6 +581,13 @@ void TCustomFtpCli::JudgeReply() {
             success = expectedCodes_[i] == replyCode_;
     }
     statusCode_ = success ? 0 : replyCode_;
+    // Passive first: a refused PASV goes on with PORT, the request none the worse for it.
+    if (statusCode_ != 0 && stepCode_ == stepDataPort && replyCode_ != 421 && FallBackToPort()) {
+        statusCode_ = 0;
+        SetEngineState(fesStepDone);
+        DataPortStep();
+        return;
+    }
     if (statusCode_ != 0)
         NoteError();
     if (passiveMode_ && replyCode_ == 227)

@@ -125,8 +125,10 @@ void TCustomFtpCli::ParseReplyResult() {
     case CommandStep::Result::None: break;
     case CommandStep::Result::Size: {
         ftp::SizeReplyParse size = ftp::ParseSizeReply(lastReply_);
-        if (size.Result == ftp::ParseResult::Complete)
+        if (size.Result == ftp::ParseResult::Complete) {
             remoteFileSize_ = size.Size;
+            sizeFileName_ = hostFileName_;
+        }
         break;
     }
     case CommandStep::Result::DirName: replyDirName_ = ftp::ParseReplyDirName(lastReply_); break;

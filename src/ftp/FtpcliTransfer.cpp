@@ -11,6 +11,25 @@
 namespace {
 
 constexpr int kWouldBlock = 10035;
+constexpr int kConnectionReset = 10054;
+
+// The size a 150 reply announces, as most servers write it: "... (12345 bytes)."; -1 when none.
+std::int64_t AnnouncedSize(std::string_view reply) {
+    const std::size_t open = reply.rfind('(');
+    if (open == std::string_view::npos)
+        return -1;
+    std::int64_t size = 0;
+    std::size_t i = open + 1;
+    const std::size_t digits = i;
+    for (; i < reply.size() && reply[i] >= '0' && reply[i] <= '9'; ++i) {
+        if (size > (INT64_MAX - 9) / 10)
+            return -1;
+        size = size * 10 + (reply[i] - '0');
+    }
+    if (i == digits || reply.substr(i, 7) != " bytes)")
+        return -1;
+    return size;
+}
 
 }  // namespace
 
@@ -49,6 +68,12 @@ bool TCustomFtpCli::AbortRequested() {
 }
 
 void TCustomFtpCli::ResetTransfer() {
+    StopTransferWatch();
+    dataLinkLost_ = false;
+    redoWithPort_ = false;
+    dataLinkFailure_.clear();
+    announcedSize_ = -1;
+    retrieveFilePending_ = false;
     finalReplySeen_ = false;
     doneReported_ = false;
     closingAfterQuit_ = false;
@@ -60,6 +85,7 @@ void TCustomFtpCli::ResetTransfer() {
 }
 
 void TCustomFtpCli::FailTransferStep(int code, const std::string& reply) {
+    StopTransferWatch();
     lastReply_ = reply;
     replyCode_ = code;
     NoteError();
@@ -70,6 +96,7 @@ void TCustomFtpCli::FailTransferStep(int code, const std::string& reply) {
 }
 
 void TCustomFtpCli::RefuseTransfer() {
+    StopTransferWatch();
     NoteError();
     fNext_ = ReplyHandler::None;
     CloseDataSocket();
@@ -80,6 +107,7 @@ void TCustomFtpCli::RefuseTransfer() {
 }
 
 void TCustomFtpCli::FailTransferOnClosingReply(const char* commands) {
+    StopTransferWatch();
     NoteError();
     CloseLocalFile();
     CloseDataSocket();
@@ -134,8 +162,128 @@ void TCustomFtpCli::DataPortStep() {
         command = ftp::FormatPortCommand(WSocketNtohl(local.sin_addr.s_addr), dataPort, peerIsLoopback);
     }
     transferredBytes_ = 0;
+    restInSequence_ = false;
     stepCode_ = stepDataPort;
     IssueCommand(frqDataPort, command, AfterReply::None, {200, 227});
+}
+
+// --- Passive first, PORT as the fallback -----------------------------------------------------
+
+bool TCustomFtpCli::FallBackToPort() {
+    if (!passiveFallback_ || !passiveMode_ || ConnectionType() != ftpDirect)
+        return false;
+    passiveMode_ = false;
+    Display("! Passive mode failed; data connections use PORT from now on");
+    return true;
+}
+
+bool TCustomFtpCli::RedoTransferWithPort() {
+    if (!inSequence_)
+        return false;
+    const std::uint8_t transferStep = stepCode_;
+    stepSet_ |= Steps({stepDataPort}) | (1u << transferStep);
+    if (restInSequence_)
+        stepSet_ |= Steps({stepRest});
+    // The failure that led here is not the request's: it goes on as if it had not happened.
+    errorMessage_.clear();
+    statusCode_ = 0;
+    fNext_ = ReplyHandler::None;
+    CloseDataSocket();
+    CloseLocalFile();
+    EndStep(0);
+    return true;
+}
+
+// --- Limits of a running transfer ------------------------------------------------------------
+
+void TCustomFtpCli::StartStallWatch() {
+    lastDataMs_ = NowMs();
+    const int limit = TransferStallSeconds();
+    if (limit <= 0) {
+        StopTransferWatch();
+        return;
+    }
+    if (!transferTimer_)
+        transferTimer_ = std::make_unique<TFtpTimer>(loop_, [this] { TransferTimerExpired(); });
+    transferWatch_ = TransferWatch::Stall;
+    transferTimer_->Start(std::chrono::seconds(limit));
+}
+
+void TCustomFtpCli::StopTransferWatch() {
+    transferWatch_ = TransferWatch::None;
+    if (transferTimer_)
+        transferTimer_->Stop();
+}
+
+void TCustomFtpCli::TransferTimerExpired() {
+    const TransferWatch watch = transferWatch_;
+    transferWatch_ = TransferWatch::None;
+    const bool transferRuns = stepCode_ == stepRetr || stepCode_ == stepList || stepCode_ == stepNlst ||
+                              stepCode_ == stepStor || stepCode_ == stepAppe;
+    if (doneReported_ || engineState_ != fesAwaitingReply || !transferRuns)
+        return;
+    if (watch == TransferWatch::Grace) {
+        EndTransferNow(425, dataLinkFailure_);
+        return;
+    }
+    if (watch != TransferWatch::Stall)
+        return;
+    // Data moves the mark without touching the timer; the timer only checks it now and then.
+    const int limit = TransferStallSeconds();
+    const std::int64_t left = lastDataMs_ + std::int64_t{limit} * 1000 - NowMs();
+    if (limit > 0 && left > 0) {
+        transferWatch_ = TransferWatch::Stall;
+        transferTimer_->Start(std::chrono::milliseconds(left));
+        return;
+    }
+    EndTransferNow(426, "426 No data for " + std::to_string(limit) + " seconds: transfer stalled");
+}
+
+void TCustomFtpCli::DataLinkLost(const std::string& failure) {
+    lastReply_ = failure;
+    NoteError();
+    Display("! " + failure);
+    dataLinkLost_ = true;
+    dataLinkFailure_ = failure;
+    NoteTransferFailure(425, failure);
+    redoWithPort_ = FallBackToPort();
+    CloseDataSocket();
+    CloseLocalFile();
+    dataClosedSeen_ = true;
+    dataCloseError_ = 0;
+    // The server has accepted the transfer and now waits for a connection that will not come:
+    // its answer may take minutes.
+    if (fNext_ != ReplyHandler::RetrFirst && fNext_ != ReplyHandler::StoreFirst) {
+        EndTransferNow(425, failure);
+        return;
+    }
+    if (!transferTimer_)
+        transferTimer_ = std::make_unique<TFtpTimer>(loop_, [this] { TransferTimerExpired(); });
+    transferWatch_ = TransferWatch::Grace;
+    transferTimer_->Start(DataLinkGrace());
+}
+
+void TCustomFtpCli::EndTransferNow(int code, const std::string& text) {
+    StopTransferWatch();
+    if (doneReported_)
+        return;
+    Display("! " + text);
+    lastReply_ = text;
+    replyCode_ = code;
+    NoteError();
+    statusCode_ = code;
+    fNext_ = ReplyHandler::None;
+    sequenceNext_ = false;
+    retrieveFilePending_ = false;
+    CloseLocalFile();
+    CloseDataSocket();
+    // The close handler ends the request with StatusCode.
+    if (controlSocket_->State() != wsClosed)
+        controlSocket_->Close();
+    if (!doneReported_)
+        EndStep(static_cast<std::uint16_t>(code));
+    if (engineState_ == fesStepDone)
+        SetEngineState(fesReady);
 }
 
 // Points the data socket at the port of the kept 227 reply, on the control connection's own peer
@@ -179,12 +327,16 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
     dataClosedSeen_ = false;
     dataSocket_->OnSessionAvailable = [this](TCustomWSocket*, std::uint16_t error) { RetrieveAccept(error); };
 
-    if (!displayFileFlag_ && !OpenRetrieveFile()) {
-        FailTransferStep(550, "Unable to open local file " + localFileName_);
-        return;
-    }
-    if (!passiveMode_ && pendingAccept_)
+    // The local file is left alone until the server has accepted the transfer: a refused one
+    // must not empty or create it.
+    retrieveFilePending_ = !displayFileFlag_;
+    if (!passiveMode_ && pendingAccept_) {
         RetrieveAccept(0);
+        if (dataLinkLost_) {
+            FailTransferStep(425, dataLinkFailure_);
+            return;
+        }
+    }
     if (passiveMode_) {
         std::string failure;
         if (!PreparePassiveConnect(failure)) {
@@ -204,7 +356,21 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
     // In passive mode the command goes out at once, while the data connection is still opening.
     SetEngineState(fesAwaitingReply);
     fNext_ = ReplyHandler::RetrFirst;
+    StartStallWatch();
     SendCommand(hostFileName_.empty() ? dataCommand_ : dataCommand_ + " " + hostFileName_);
+}
+
+bool TCustomFtpCli::OpenRetrieveFileOnce() {
+    if (!retrieveFilePending_)
+        return true;
+    retrieveFilePending_ = false;
+    if (OpenRetrieveFile())
+        return true;
+    const std::string failure = "Unable to open local file " + localFileName_;
+    Display("! " + failure);
+    NoteTransferFailure(550, failure);
+    dataSocket_->Shutdown(2);
+    return false;
 }
 
 bool TCustomFtpCli::OpenRetrieveFile() {
@@ -217,9 +383,31 @@ bool TCustomFtpCli::OpenRetrieveFile() {
     return localFile_.Create(localFileName_);
 }
 
-void TCustomFtpCli::RetrieveAccept(std::uint16_t) {
+void TCustomFtpCli::RetrieveAccept(std::uint16_t error) {
     pendingAccept_ = false;
-    TSocket accepted = dataSocket_->Accept();
+    TSocket accepted = INVALID_SOCKET;
+    std::string failure;
+    try {
+        if (error == 0)
+            accepted = dataSocket_->Accept();
+    } catch (const std::exception& e) {
+        failure = DescribeException(e);
+    }
+    if (accepted == INVALID_SOCKET) {
+        // The server's connection is lost with the listener; it will answer the data command
+        // with a failure, or wait for a connection that is not coming.
+        if (failure.empty())
+            failure = "error #" + std::to_string(error != 0 ? error : dataSocket_->LastError());
+        failure = "425 Unable to accept the data connection: " + failure;
+        if (fNext_ == ReplyHandler::RetrFirst || fNext_ == ReplyHandler::RetrClosing) {
+            DataLinkLost(failure);
+        } else {
+            dataLinkLost_ = true;
+            dataLinkFailure_ = failure;
+            CloseDataSocket();
+        }
+        return;
+    }
     dataSocket_->Close();
     dataSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) { RetrieveClosed(error); };
     dataSocket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t error) { RetrieveDataAvailable(error); };
@@ -235,23 +423,30 @@ void TCustomFtpCli::RetrieveConnected(std::uint16_t error) {
     transferStartTick_ = NowMs();
     if (error == 0)
         return;
+    if (error == kConnectionReset) {
+        // The server took the connection and dropped it before its notice was read here: it
+        // knows, and its closing reply ends the transfer.
+        Display("! Data connection reset");
+        NoteTransferFailure(426, "426 Data connection reset (error #" + std::to_string(error) + ")");
+        CloseDataSocket();
+        return;
+    }
     // The data command went out while the connect ran, so the server will still answer it (a
-    // 425, often only after its own wait). Ending the step now would leave that answer to be
-    // read as the reply to the next command; the failure is kept and the answer ends the step.
-    const std::string failure = DataLinkFailure(error);
-    lastReply_ = failure;
-    NoteError();
-    Display("! " + failure);
-    NoteTransferFailure(550, failure);
-    CloseDataSocket();
-    CloseLocalFile();
-    dataClosedSeen_ = true;
-    dataCloseError_ = 0;
+    // 425, often only after its own wait). Ending the step at once would leave that answer to be
+    // read as the reply to the next command; the answer, or the grace, ends the step.
+    DataLinkLost(DataLinkFailure(error));
 }
 
-// A store sends its command only once the data connection is up, so a failed connect ends it.
+// A store sends its command only once the data connection is up, so a failed connect ends it at
+// once, or goes on with PORT.
 void TCustomFtpCli::DataLinkFailed(std::uint16_t error) {
-    FailTransferStep(550, DataLinkFailure(error));
+    const std::string failure = DataLinkFailure(error);
+    if (FallBackToPort()) {
+        Display("! " + failure);
+        if (RedoTransferWithPort())
+            return;
+    }
+    FailTransferStep(425, failure);
 }
 
 std::string TCustomFtpCli::DataLinkFailure(std::uint16_t error) const {
@@ -271,11 +466,16 @@ void TCustomFtpCli::RetrieveDataAvailable(std::uint16_t) {
         if (dataSocket_->State() == wsConnected && dataSocket_->LastError() != kWouldBlock) {
             std::string error = std::to_string(dataSocket_->LastError());
             Display("! Data: Receive error " + error);
-            NoteTransferFailure(550, "550 Data: Receive error " + error);
+            NoteTransferFailure(426, "426 Data: Receive error " + error);
             dataSocket_->Shutdown(2);
         }
         return;
     }
+    lastDataMs_ = NowMs();
+    // Data before the 150 (active mode, where the two connections race) is the server's
+    // acceptance as well.
+    if (!OpenRetrieveFileOnce())
+        return;
     transferredBytes_ += count;
     if (localFile_.IsOpen() && !localFile_.Write(receiveBuffer_.get(), static_cast<std::size_t>(count))) {
         Display("! Error writing local file");
@@ -296,8 +496,27 @@ void TCustomFtpCli::RetrieveFirstReply() {
     Display("< " + lastReply_);
     if (replyCode_ == 150 || replyCode_ == 125) {
         fNext_ = ReplyHandler::RetrClosing;
+        if (dataLinkLost_) {
+            // The server now waits for a data connection that will not come.
+            EndTransferNow(425, dataLinkFailure_);
+            return;
+        }
+        announcedSize_ = AnnouncedSize(lastReply_);
+        OpenRetrieveFileOnce();
         return;
     }
+    if (dataLinkLost_) {
+        StopTransferWatch();
+        if (redoWithPort_ && replyCode_ != 421 && RedoTransferWithPort())
+            return;
+        // The server's refusal answers a data connection that could not be made: that is what
+        // the caller is told, with 425.
+        if (replyCode_ != 421) {
+            lastReply_ = dataLinkFailure_;
+            replyCode_ = 425;
+        }
+    }
+    retrieveFilePending_ = false;
     RefuseTransfer();
 }
 
@@ -308,14 +527,30 @@ void TCustomFtpCli::RetrieveClosingReply() {
         CheckRetrieveEnd();
         return;
     }
+    // A local failure (the file could not be written, say) says more than the server's 426.
+    if (transferFailureCode_ != 0 && replyCode_ != 421) {
+        lastReply_ = transferFailure_;
+        replyCode_ = transferFailureCode_;
+    }
+    retrieveFilePending_ = false;
     FailTransferOnClosingReply("RETR/LIST/NLST");
 }
 
 void TCustomFtpCli::RetrieveClosed(std::uint16_t error) {
+    // The reply to the data command is awaited under the Timeout, no longer the stall limit.
+    if (transferWatch_ == TransferWatch::Stall)
+        StopTransferWatch();
     CloseLocalFile();
     dataClosedSeen_ = true;
     dataCloseError_ = error;
     CheckRetrieveEnd();
+}
+
+bool TCustomFtpCli::MatchesAnnouncedSize() const {
+    if (announcedSize_ < 0 || transferType_ != 'I' || dataCommand_ != "RETR")
+        return true;
+    // Most servers announce the whole file, some only what a restart leaves to send.
+    return restartOffset_ + transferredBytes_ == announcedSize_ || transferredBytes_ == announcedSize_;
 }
 
 void TCustomFtpCli::CheckRetrieveEnd() {
@@ -328,10 +563,26 @@ void TCustomFtpCli::EndTransfer() {
     transferEndTick_ = NowMs();
     std::int64_t elapsed = transferStartTick_ != 0 ? transferEndTick_ - transferStartTick_ : 0;
     Display("! " + ftp::TransferSummary(transferredBytes_, elapsed));
+    StopTransferWatch();
+    // A file the server sent nothing of is still the (empty) file asked for; a file opened by
+    // a 150 that came after the data connection's close is closed here.
+    if (dataCloseError_ == 0 && transferFailureCode_ == 0)
+        OpenRetrieveFileOnce();
+    CloseLocalFile();
+    // A transfer that ended in order but short of the size its server announced is cut, whatever
+    // the closing reply says.
+    if (dataCloseError_ == 0 && transferFailureCode_ == 0 && !MatchesAnnouncedSize())
+        NoteTransferFailure(426, "426 Transfer ended after " + std::to_string(restartOffset_ + transferredBytes_) +
+                                     " of the " + std::to_string(announcedSize_) + " bytes announced");
     restartOffset_ = 0;
     std::uint16_t result = dataCloseError_;
-    if (result != 0 && errorMessage_.empty())
-        errorMessage_ = "550 Data connection closed with error #" + std::to_string(result);
+    // The data connection was reset or broke: a failure that may pass, whatever its socket error.
+    if (result != 0) {
+        if (errorMessage_.empty())
+            errorMessage_ = "426 Data connection closed with error #" + std::to_string(result);
+        result = 426;
+        replyCode_ = 426;
+    }
     // The server may well confirm a transfer that this side cut short or could not store; the
     // file is incomplete all the same.
     if (result == 0 && transferFailureCode_ != 0) {
@@ -416,14 +667,20 @@ void TCustomFtpCli::StoreStep(bool append) {
         }
         return;  // the command goes out once the data connection is up
     }
-    if (pendingAccept_)
+    if (pendingAccept_) {
         StoreAccept(0);
+        if (dataLinkLost_) {
+            FailTransferStep(425, dataLinkFailure_);
+            return;
+        }
+    }
     SendStoreCommand();
 }
 
 void TCustomFtpCli::SendStoreCommand() {
     SetEngineState(fesAwaitingReply);
     fNext_ = ReplyHandler::StoreFirst;
+    StartStallWatch();
     SendCommand((appendTransfer_ ? "APPE " : "STOR ") + hostFileName_);
 }
 
@@ -440,9 +697,29 @@ void TCustomFtpCli::StoreConnected(std::uint16_t error) {
     SendStoreCommand();
 }
 
-void TCustomFtpCli::StoreAccept(std::uint16_t) {
+void TCustomFtpCli::StoreAccept(std::uint16_t error) {
     pendingAccept_ = false;
-    TSocket accepted = dataSocket_->Accept();
+    TSocket accepted = INVALID_SOCKET;
+    std::string failure;
+    try {
+        if (error == 0)
+            accepted = dataSocket_->Accept();
+    } catch (const std::exception& e) {
+        failure = DescribeException(e);
+    }
+    if (accepted == INVALID_SOCKET) {
+        if (failure.empty())
+            failure = "error #" + std::to_string(error != 0 ? error : dataSocket_->LastError());
+        failure = "425 Unable to accept the data connection: " + failure;
+        if (fNext_ == ReplyHandler::StoreFirst || fNext_ == ReplyHandler::StoreClosing) {
+            DataLinkLost(failure);
+        } else {
+            dataLinkLost_ = true;
+            dataLinkFailure_ = failure;
+            CloseDataSocket();
+        }
+        return;
+    }
     dataSocket_->Close();
     dataSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) { StoreClosed(error); };
     dataSocket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t) { DiscardData(); };
@@ -469,6 +746,21 @@ void TCustomFtpCli::DiscardData() {
 
 void TCustomFtpCli::StoreFirstReply() {
     Display("< " + lastReply_);
+    if (dataLinkLost_) {
+        if (replyCode_ == 150 || replyCode_ == 125) {
+            EndTransferNow(425, dataLinkFailure_);
+            return;
+        }
+        StopTransferWatch();
+        if (redoWithPort_ && replyCode_ != 421 && RedoTransferWithPort())
+            return;
+        if (replyCode_ != 421) {
+            lastReply_ = dataLinkFailure_;
+            replyCode_ = 425;
+        }
+        RefuseTransfer();
+        return;
+    }
     if (replyCode_ == 150 || replyCode_ == 125) {
         storeReplySeen_ = true;
         fNext_ = ReplyHandler::StoreClosing;
@@ -512,6 +804,7 @@ void TCustomFtpCli::SendNextBlock(std::uint16_t error) {
         return;
     }
     transferredBytes_ += count;
+    lastDataMs_ = NowMs();
     dataSocket_->Send(sendBuffer_.data(), static_cast<int>(count));
 }
 
@@ -526,6 +819,8 @@ void TCustomFtpCli::StoreClosingReply() {
 }
 
 void TCustomFtpCli::StoreClosed(std::uint16_t error) {
+    if (transferWatch_ == TransferWatch::Stall)
+        StopTransferWatch();
     CloseLocalFile();
     sendDataClosed_ = true;
     dataCloseError_ = error;
@@ -546,18 +841,40 @@ void TCustomFtpCli::RestStep() {
     if (!ReadyCheck())
         return;
     stepCode_ = stepRest;
+    restInSequence_ = inSequence_;
     TFtpRequest request = inSequence_ ? currentRequest_ : frqRest;
+    const bool upload = request == frqResumePut || request == frqSessionResumePut;
     // Resumed uploads, and callers that asked for it, set the offset themselves.
-    if (request != frqResumePut && request != frqSessionResumePut && !options_.Contains(ftpNoAutoResumeAt))
+    if (!upload && !options_.Contains(ftpNoAutoResumeAt))
         restartOffset_ = TFtpLocalFile::SizeOf(localFileName_);
-    if (restartOffset_ <= 0) {
+    // A download whose remote size is known (a SIZE of this file ran before) may already be
+    // whole, or may not be the remote file's beginning at all.
+    const bool sizeKnown = !upload && remoteFileSize_ > 0 && sizeFileName_ == hostFileName_;
+    if (sizeKnown && restartOffset_ > remoteFileSize_) {
         if (!inSequence_)
             currentRequest_ = frqRest;
+        doneReported_ = false;
+        FailTransferStep(550, "550 Local file " + localFileName_ + " is longer than the remote file (" +
+                                  std::to_string(restartOffset_) + " > " + std::to_string(remoteFileSize_) +
+                                  " bytes)");
+        restartOffset_ = 0;
+        return;
+    }
+    const bool whole = sizeKnown && restartOffset_ == remoteFileSize_;
+    if (restartOffset_ <= 0 || whole) {
+        if (!inSequence_)
+            currentRequest_ = frqRest;
+        if (whole) {
+            Display("! Local file already complete: nothing to fetch");
+            stepSet_ &= ~Steps({stepRetr});
+            transferredBytes_ = 0;
+        }
         fNext_ = ReplyHandler::Judge;
         afterReplyHandler_ = AfterReply::None;
         doneReported_ = false;
         EndStep(0);
         return;
     }
-    IssueCommand(frqRest, "REST " + std::to_string(restartOffset_), AfterReply::None, {});
+    // A server without REST (500, 502, ...) is no failure: the transfer starts from zero.
+    IssueCommand(frqRest, "REST " + std::to_string(restartOffset_), AfterReply::None, {350, 200, 202, 500, 501, 502, 504});
 }

@@ -111,7 +111,7 @@ TEST_P(FtpTransferTranscript, FailedPassiveConnectIsAFailureEvenIfTheServerSends
         .Send("150 Opening data connection\r\n226 Transfer complete\r\n");
     peer.Start();
     LogOn();
-    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 550);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 425);
     EXPECT_EQ(h.ftp->ErrorMessage(), "Unable to establish data connection, error #10061");
     EXPECT_EQ(PeerFailure(), "");
 }
@@ -430,15 +430,85 @@ TEST_P(FtpTransferTranscript, RestartNotTakenStartsTheFileAfresh) {
     EXPECT_EQ(PeerFailure(), "");
 }
 
-TEST_P(FtpTransferTranscript, RestartRefusedWith500EndsBeforeRetr) {
-    dir.Write("f.bin", "abc");
-    LogOnScript().Expect("PASV").OpenPassive().Expect("REST 3").Reply("500 REST not understood");
+// The local file is the caller's until the server has accepted the transfer: a refusal leaves
+// an earlier copy as it was.
+TEST_P(FtpTransferTranscript, RefusedRetrievalLeavesTheLocalFileAsItWas) {
+    dir.Write("f.bin", "earlier copy");
+    LogOnScript().Expect("PASV").OpenPassive().Expect("RETR f.bin").Reply("550 f.bin: No such file.");
     peer.Start();
     LogOn();
-    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 500);
-    EXPECT_EQ(dir.Read("f.bin"), "abc");
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 550);
+    EXPECT_EQ(dir.Read("f.bin"), "earlier copy");
     EXPECT_EQ(PeerFailure(), "");
-    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com", "PASV", "REST 3"}));
+}
+
+// Without SIZE, the size in the 150 reply is what tells a whole file from a cut one.
+TEST_P(FtpTransferTranscript, TransferShortOfTheSizeItsReplyAnnouncedFails) {
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening BINARY mode data connection for f.bin (10 bytes).")
+        .SendData("12345")
+        .CloseData()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 426);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "426 Transfer ended after 5 of the 10 bytes announced");
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+// A resume whose local file is already as long as the remote one has nothing to fetch; one
+// whose local file is longer is not a part of the remote file, and nothing is sent for it.
+TEST_P(FtpTransferTranscript, ResumeOfAWholeOrLongerLocalFileSendsNoRestart) {
+    dir.Write("f.bin", "abcdef");
+    LogOnScript()
+        .Expect("SIZE f.bin")
+        .Reply("213 6")
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("SIZE f.bin")
+        .Reply("213 4")
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("NOOP")
+        .Reply("200 OK");
+    peer.Start();
+    LogOn();
+    ASSERT_EQ(h.Run(&TCustomFtpCli::SizeStep), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 0) << h.ftp->ErrorMessage();
+    EXPECT_EQ(h.ftp->TransferredBytes(), 0);
+    ASSERT_EQ(h.Run(&TCustomFtpCli::SizeStep), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 550);
+    EXPECT_EQ(h.ftp->ErrorMessage(),
+              "550 Local file " + dir / "f.bin" + " is longer than the remote file (6 > 4 bytes)");
+    EXPECT_EQ(dir.Read("f.bin"), "abcdef");
+    h.ftp->SetLocalFileName("NOOP");
+    EXPECT_EQ(h.Run(&TCustomFtpCli::QuoteStep), 0);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+// A server without REST gets the whole file, written from the start.
+TEST_P(FtpTransferTranscript, RestartRefusedWith500StartsTheFileAfresh) {
+    dir.Write("f.bin", "abc");
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("REST 3")
+        .Reply("500 REST not understood")
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .SendData("XYZXYZ")
+        .CloseData()
+        .Reply("226 Transfer complete");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 0) << h.ftp->ErrorMessage();
+    EXPECT_EQ(dir.Read("f.bin"), "XYZXYZ");
+    EXPECT_EQ(PeerFailure(), "");
 }
 
 TEST_P(FtpTransferTranscript, ListingGoesToOnDisplayFileWithoutALocalFile) {
@@ -505,16 +575,25 @@ TEST_P(FtpTransferTranscript, LocalWriteFailureIsAFailureEvenIfTheServerConfirms
 
 TEST_P(FtpTransferTranscript, LocalFileThatCannotBeCreatedEndsWith550) {
     h.ftp->SetLocalFileName(dir / "no/such/folder/f.bin");
-    LogOnScript().Expect("NOOP").Reply("200 OK");
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .WaitDataClosedByClient()
+        .Reply("426 Connection closed; transfer aborted.")
+        .Expect("NOOP")
+        .Reply("200 OK");
     peer.Start();
     LogOn();
-    // The local file is opened before anything is sent for the retrieval.
-    EXPECT_EQ(h.Run(&TCustomFtpCli::RetrStep), 550);
-    EXPECT_EQ(h.ftp->LastReply(), "Unable to open local file " + dir / "no/such/folder/f.bin");
+    // The local file is opened once the server has accepted the transfer; the failure is the
+    // local one, not the server's 426 that follows from it.
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 550);
+    EXPECT_EQ(h.ftp->ErrorMessage(), "Unable to open local file " + dir / "no/such/folder/f.bin");
     h.ftp->SetLocalFileName("NOOP");
     EXPECT_EQ(h.Run(&TCustomFtpCli::QuoteStep), 0);
     EXPECT_EQ(PeerFailure(), "");
-    EXPECT_EQ(peer.Commands(), (Commands{"USER anonymous", "PASS guest@example.com", "NOOP"}));
 }
 
 // --- Storing ---------------------------------------------------------------------------------
