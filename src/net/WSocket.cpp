@@ -339,6 +339,8 @@ void TCustomWSocket::ResetToDefaults()
 void TCustomWSocket::Select(unsigned mask)
 {
     select_ = std::make_unique<AsyncSelect>(*notification_, hSocket_, kWmAsyncSelect, mask);
+    if (receiveBatch_ > 0)
+        select_->BatchReceives(receiveBatch_);
 }
 
 void TCustomWSocket::Unselect() { select_.reset(); }

@@ -155,6 +155,11 @@ public:
     void SetLingerOnOff(TSocketLingerOnOff value) { lingerOnOff_ = value; }
     int LingerTimeout() const { return lingerTimeout_; }
     void SetLingerTimeout(int value) { lingerTimeout_ = value; }
+    // Bytes a fast stream gathers before each read notification; 0 (the default) notifies as
+    // soon as anything arrives. A stream that slows down is notified at once again within a few
+    // tens of milliseconds. Kept across closes; applies from the next connection or accept on.
+    int ReceiveBatch() const { return receiveBatch_; }
+    void SetReceiveBatch(int bytes) { receiveBatch_ = bytes; }
     // Size of each new send-queue block.
     int BufSize() const { return sendBlockSize_; }
     void SetBufSize(int value) { sendBlockSize_ = value > 0 ? value : TBuffer::kDefaultSize; }
@@ -292,6 +297,7 @@ private:
     TSocket acceptedHSocket_ = INVALID_SOCKET;
     std::list<std::unique_ptr<TBuffer>> bufList_;
     int sendBlockSize_ = TBuffer::kDefaultSize;
+    int receiveBatch_ = 0;
     int sendFlags_ = 0;
     bool allSent_ = true;
     int lastError_ = 0;

@@ -47,6 +47,8 @@ void AsyncSelect::ReadDone(long n, unsigned error, long requested)
 {
     if (closeReported_)
         return;
+    if (n > 0 && batching_)
+        batching_->Took(n);
     bool endOfStream = requested > 0 && n == 0;
     if (endOfStream || (n < 0 && ConnectionGone(error))) {
         // Nothing more can arrive, and the descriptor would stay readable for ever: stop reading
@@ -62,6 +64,12 @@ void AsyncSelect::ReadDone(long n, unsigned error, long requested)
         readArmed_ = true;
         UpdateInterest();
     }
+}
+
+void AsyncSelect::BatchReceives(int batchBytes)
+{
+    if (!batching_ && !listening_ && batchBytes > 1)
+        batching_ = std::make_unique<ReceiveBatching>(loop_, fd_, batchBytes);
 }
 
 void AsyncSelect::AcceptDone()

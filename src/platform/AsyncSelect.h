@@ -14,6 +14,7 @@
 
 #include "platform/EventLoop.h"
 #include "platform/NotificationObject.h"
+#include "platform/ReceiveBatching.h"
 
 namespace platform {
 
@@ -58,6 +59,8 @@ public:
     void SendWouldBlock();
     // Posts a message of this registration (it is dropped if the registration ends first).
     void PostEvent(unsigned events, unsigned error);
+    // Reads of a fast stream are reported once per `batchBytes` waiting (ReceiveBatching).
+    void BatchReceives(int batchBytes);
 
 private:
     void OnReady(unsigned ready);
@@ -77,6 +80,7 @@ private:
     bool closeReported_ = false;
     // A listening socket's readiness is an accept, any other's a read.
     bool listening_ = false;
+    std::unique_ptr<ReceiveBatching> batching_;
     // Lets posted messages and a running delivery find out that the registration has ended.
     std::shared_ptr<bool> alive_;
 };

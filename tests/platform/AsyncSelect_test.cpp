@@ -1,5 +1,7 @@
 // Socket notifications on both backends: level-triggered readiness shaped into the one-shot
 // connect, read, write, accept and close notifications the socket component is written for.
+#include <sys/socket.h>
+
 #include <vector>
 
 #include "LoopBackends.h"
@@ -189,6 +191,27 @@ TEST_P(AsyncSelectTest, AcceptIsReportedOnceUntilTheOwnerAccepts)
     select->AcceptDone();
     ASSERT_TRUE(PumpUntil(*loop, [&] { return notes.size() == 2; })) << "the second one waits";
     EXPECT_EQ(notes[1], (Note{kFdAccept, 0}));
+}
+
+TEST_P(AsyncSelectTest, FastReadsAreBatchedAndATrickleAfterThemIsStillReported)
+{
+    loopback::Listener listener;
+    loopback::Connection peer = Connected(listener);
+    constexpr int kBatch = 256 * 1024;
+    select->BatchReceives(kBatch);
+    // Two batches read at once: the stream is fast, so reads wait for a batch.
+    select->ReadDone(2 * kBatch, 0, 2 * kBatch);
+    int mark = 0;
+    socklen_t length = sizeof mark;
+    ASSERT_EQ(sk::GetSockOpt(fd, SOL_SOCKET, SO_RCVLOWAT, &mark, &length), 0);
+    EXPECT_EQ(mark, kBatch);
+
+    // Then the stream slows to a trickle that never fills a batch.
+    peer.SendAll("tail");
+    ASSERT_TRUE(PumpUntil(*loop, [&] { return !notes.empty(); })) << "the last bytes wait for a batch";
+    EXPECT_EQ(notes, (std::vector<Note>{{kFdRead, 0}}));
+    ASSERT_EQ(sk::GetSockOpt(fd, SOL_SOCKET, SO_RCVLOWAT, &mark, &length), 0);
+    EXPECT_EQ(mark, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AsyncSelectTest,
