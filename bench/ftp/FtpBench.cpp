@@ -4,28 +4,18 @@
 //   2. the same file to standard output, a pipe that this program drains;
 //   3. many small files (1000 of 10 KiB) in one session;
 //   4. the processor time of a 10 s wait for a reply that never comes.
-// Round 0 of each case is the check run: every client's output is compared byte for byte with
-// what the server holds, and a client whose output differs is reported and left out. The counted
-// rounds follow (at least 7); the clients take turns, the order rotating every round. Each run is
-// timed from outside (wall, processor time user + system, peak resident memory) and its output's
-// length is checked. For each client the minimum, median and maximum are printed; each figure of
-// mirelo-ftp is given as a ratio to the best peer of this same run, both as the ratio of the
-// medians and as the spread of the ratios of each round (taken minutes apart, so the machine's
-// other load weighs on both sides alike). A run that passes its time limit is killed and shown as
-// stalled; a run slower than twice its client's median is marked, never folded into the median
-// unseen. Every run is bounded and the program ends by itself.
+// Each case starts with a check run in which every client's output is compared byte for byte with
+// what the server holds; at least 7 counted rounds follow, and the report gives min, median and
+// max and the ratios to the best peer of this run (bench/common/BenchRun.h). Every run is bounded
+// and the program ends by itself.
 //
 // Usage: bench_ftp [--runs N] [--size-mib N] [--files N] [--nice N] [--skip-large] [--skip-pipe]
 //                  [--skip-small] [--skip-idle]
 // Needs root (vsftpd), curl and lftp; a missing client is left out with a note.
-#include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,197 +23,20 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchRun.h"
 #include "FtpServers.h"
 #include "TempDir.h"
 
 namespace {
 
+using namespace bench;
 using Clock = std::chrono::steady_clock;
-constexpr int kMinCountedRuns = 7;
-
-struct Sample {
-    double WallSeconds = 0;
-    double CpuSeconds = 0;
-    double PeakMiB = 0;
-    int Status = -1;
-    bool Stalled = false;  // killed at its time limit
-};
-
-// Takes what a client writes to its standard output. Drain is called whenever the pipe is
-// readable and returns false at its end.
-class OutputSink {
-public:
-    virtual ~OutputSink() = default;
-    virtual bool Drain(int fd) = 0;
-};
-
-// Counts the bytes and throws them away without copying them into this process where the system
-// allows, so the reader costs every client the same little.
-class CountingSink : public OutputSink {
-public:
-    CountingSink() : null_(::open("/dev/null", O_WRONLY | O_CLOEXEC)) {}
-    ~CountingSink() override { ::close(null_); }
-    bool Drain(int fd) override {
-        if (useSplice_) {
-            ssize_t n = ::splice(fd, nullptr, null_, nullptr, 1 << 20, SPLICE_F_MOVE);
-            if (n >= 0) {
-                bytes_ += n;
-                return n > 0;
-            }
-            useSplice_ = false;
-        }
-        ssize_t n = ::read(fd, buffer_.data(), buffer_.size());
-        if (n > 0)
-            bytes_ += n;
-        return n > 0 || (n < 0 && errno == EINTR);
-    }
-    std::int64_t Bytes() const { return bytes_; }
-
-private:
-    int null_;
-    bool useSplice_ = true;
-    std::int64_t bytes_ = 0;
-    std::vector<char> buffer_ = std::vector<char>(1 << 20);
-};
-
-// Compares the stream with a file as it arrives.
-class ComparingSink : public OutputSink {
-public:
-    explicit ComparingSink(const std::string& expected) : expected_(expected, std::ios::binary) {}
-    bool Drain(int fd) override {
-        ssize_t n = ::read(fd, got_.data(), got_.size());
-        if (n < 0)
-            return errno == EINTR;
-        if (n == 0) {
-            // Nothing of the file may be left over.
-            same_ = same_ && expected_.peek() == std::char_traits<char>::eof();
-            return false;
-        }
-        expected_.read(want_.data(), n);
-        same_ = same_ && expected_.gcount() == n && std::memcmp(got_.data(), want_.data(), static_cast<std::size_t>(n)) == 0;
-        return true;
-    }
-    bool Same() const { return same_; }
-
-private:
-    std::ifstream expected_;
-    bool same_ = true;
-    std::vector<char> got_ = std::vector<char>(1 << 20);
-    std::vector<char> want_ = std::vector<char>(1 << 20);
-};
-
-// Runs argv in a process group of its own, its output going to `sink` (or nowhere), bounded to
-// `limitSeconds` (then the whole group is killed), and measures it.
-Sample Measure(const std::vector<std::string>& argv, int limitSeconds, OutputSink* sink) {
-    std::vector<char*> raw;
-    std::vector<std::string> copy = argv;
-    for (std::string& arg : copy)
-        raw.push_back(arg.data());
-    raw.push_back(nullptr);
-    int out[2] = {-1, -1};
-    if (sink != nullptr && ::pipe2(out, O_CLOEXEC) != 0) {
-        std::perror("pipe2");
-        std::exit(1);
-    }
-    Clock::time_point start = Clock::now();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setpgid(0, 0);
-        int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(sink != nullptr ? out[1] : null, 1);
-        ::dup2(null, 2);
-        ::execvp(raw[0], raw.data());
-        ::_exit(127);
-    }
-    ::setpgid(pid, pid);
-    if (sink != nullptr)
-        ::close(out[1]);
-    // Readable once the child has ended (the header of this C library lacks C linkage, hence the call).
-    int exited = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    Clock::time_point deadline = start + std::chrono::seconds(limitSeconds);
-    Sample sample;
-    bool reading = sink != nullptr;
-    for (bool gone = false; !gone || reading;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            sample.Stalled = true;
-            ::kill(-pid, SIGKILL);
-            break;
-        }
-        pollfd fds[2] = {{gone ? -1 : exited, POLLIN, 0}, {reading ? out[0] : -1, POLLIN, 0}};
-        if (::poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000))) < 0)
-            continue;
-        if (fds[1].revents != 0)
-            reading = sink->Drain(out[0]);
-        if (fds[0].revents != 0 && !gone) {
-            gone = true;
-            sample.WallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-        }
-    }
-    int status = 0;
-    rusage usage{};
-    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    if (sample.Stalled)
-        sample.WallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    ::close(exited);
-    if (sink != nullptr)
-        ::close(out[0]);
-    sample.CpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    sample.PeakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    sample.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return sample;
-}
-
-double Median(std::vector<double> values) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-struct Spread {
-    double Min = 0, Median = 0, Max = 0;
-    bool Empty = true;
-};
-
-Spread SpreadOf(const std::vector<double>& values) {
-    if (values.empty())
-        return {};
-    return {*std::min_element(values.begin(), values.end()), Median(values),
-            *std::max_element(values.begin(), values.end()), false};
-}
-
-bool SameFiles(const std::string& a, const std::string& b) {
-    std::ifstream left(a, std::ios::binary), right(b, std::ios::binary);
-    if (!left || !right)
-        return false;
-    std::vector<char> x(1 << 20), y(1 << 20);
-    for (;;) {
-        left.read(x.data(), static_cast<std::streamsize>(x.size()));
-        right.read(y.data(), static_cast<std::streamsize>(y.size()));
-        if (left.gcount() != right.gcount() ||
-            std::memcmp(x.data(), y.data(), static_cast<std::size_t>(left.gcount())) != 0)
-            return false;
-        if (left.gcount() == 0)
-            return true;
-    }
-}
-
-bool Executable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
 
 void WritePattern(const std::string& path, std::int64_t size) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -243,210 +56,7 @@ void WritePattern(const std::string& path, std::int64_t size) {
     }
 }
 
-struct Client {
-    using Builder = std::function<std::vector<std::string>(const std::string& out)>;
-    Client(std::string name, Builder command) : Name(std::move(name)), Command(std::move(command)) {}
 
-    std::string Name;
-    // The command line that fetches into `out` (a file or a folder; ignored when the output is
-    // standard output).
-    Builder Command;
-    bool Good = true;              // passed the check run
-    std::vector<std::optional<Sample>> Rounds;  // by counted round; empty where the run failed
-    std::vector<std::string> Notes;
-};
-
-// How one case is run and checked.
-struct Case {
-    std::string Title;
-    std::string Out;                           // the file or folder the clients write to
-    bool ToPipe = false;                       // output goes to standard output instead
-    std::function<void()> Clean;               // before every run
-    std::function<bool(std::string&)> Check;   // after the check run: content, else why not
-    std::function<bool(std::string&)> Quick;   // after a counted run: the length only
-    std::int64_t PipeBytes = 0;                // expected on standard output
-};
-
-void PrintRun(const char* label, int round, const Client& client, const Sample& sample, const std::string& problem) {
-    std::printf("  %s %2d  %-10s wall %7.3f s  cpu %7.3f s  peak %6.1f MiB%s%s\n", label, round, client.Name.c_str(),
-                sample.WallSeconds, sample.CpuSeconds, sample.PeakMiB, problem.empty() ? "" : "  ", problem.c_str());
-    std::fflush(stdout);
-}
-
-void RunCase(Case& job, std::vector<Client>& clients, int runs) {
-    std::printf("\n== %s\n", job.Title.c_str());
-    // The check run: also warms the page cache and the server for everyone.
-    double slowest = 0;
-    for (Client& client : clients) {
-        job.Clean();
-        std::unique_ptr<ComparingSink> compare;
-        if (job.ToPipe)
-            compare = std::make_unique<ComparingSink>(job.Out);
-        Sample sample = Measure(client.Command(job.Out), 600, compare.get());
-        std::string why;
-        bool good = !sample.Stalled && sample.Status == 0;
-        if (!good)
-            why = sample.Stalled ? "stalled past 600 s" : "exit status " + std::to_string(sample.Status);
-        else if (job.ToPipe && !compare->Same())
-            good = false, why = "standard output differs from the served file";
-        else if (!job.ToPipe && !job.Check(why))
-            good = false;
-        client.Good = good;
-        if (!good)
-            client.Notes.push_back("check run failed: " + why + "; left out");
-        PrintRun("check", 0, client, sample, good ? "output compared: same bytes" : "CHECK FAILED: " + why);
-        slowest = std::max(slowest, sample.WallSeconds);
-    }
-    // A run ten times slower than the slowest check run is a stall, not a measurement.
-    const int limit = static_cast<int>(std::clamp(slowest * 10, 20.0, 600.0));
-    for (Client& client : clients)
-        client.Rounds.assign(static_cast<std::size_t>(runs), std::nullopt);
-    for (int round = 1; round <= runs; ++round) {
-        for (std::size_t k = 0; k < clients.size(); ++k) {
-            Client& client = clients[(k + static_cast<std::size_t>(round)) % clients.size()];
-            if (!client.Good)
-                continue;
-            job.Clean();
-            ::sync();
-            CountingSink count;
-            Sample sample = Measure(client.Command(job.Out), limit, job.ToPipe ? &count : nullptr);
-            std::string why;
-            if (sample.Stalled)
-                why = "STALLED: killed after " + std::to_string(limit) + " s";
-            else if (sample.Status != 0)
-                why = "FAILED: exit status " + std::to_string(sample.Status);
-            else if (job.ToPipe && count.Bytes() != job.PipeBytes)
-                why = "FAILED: " + std::to_string(count.Bytes()) + " bytes on standard output";
-            else if (!job.ToPipe && !job.Quick(why))
-                why = "FAILED: " + why;
-            PrintRun("round", round, client, sample, why);
-            if (!why.empty())
-                client.Notes.push_back("round " + std::to_string(round) + " " + why);
-            // Stalled runs stay in the figures (their wall is the limit): hiding them would flatter.
-            if (why.empty() || sample.Stalled)
-                client.Rounds[static_cast<std::size_t>(round - 1)] = sample;
-        }
-    }
-    job.Clean();
-}
-
-using Field = double Sample::*;
-
-std::vector<double> Values(const Client& client, Field field) {
-    std::vector<double> values;
-    for (const auto& sample : client.Rounds)
-        if (sample)
-            values.push_back((*sample).*field);
-    return values;
-}
-
-// The best peer by the median of `field`, or nullptr when no peer has figures.
-const Client* BestPeer(const std::vector<Client>& clients, Field field) {
-    const Client* best = nullptr;
-    double bestMedian = 0;
-    for (std::size_t i = 1; i < clients.size(); ++i) {
-        std::vector<double> values = Values(clients[i], field);
-        if (values.empty())
-            continue;
-        double median = Median(values);
-        if (best == nullptr || median < bestMedian)
-            best = &clients[i], bestMedian = median;
-    }
-    return best;
-}
-
-// Ours over the best peer's figure of the same round, for every round both have.
-std::vector<double> RoundRatios(const std::vector<Client>& clients, Field field) {
-    std::vector<double> ratios;
-    for (std::size_t round = 0; round < clients[0].Rounds.size(); ++round) {
-        const auto& ours = clients[0].Rounds[round];
-        if (!ours)
-            continue;
-        double best = 0;
-        for (std::size_t i = 1; i < clients.size(); ++i) {
-            const auto& peer = clients[i].Rounds[round];
-            if (peer && (*peer).*field > 0 && (best == 0 || (*peer).*field < best))
-                best = (*peer).*field;
-        }
-        if (best > 0)
-            ratios.push_back((*ours).*field / best);
-    }
-    return ratios;
-}
-
-struct Target {
-    const char* Figure;
-    Field What;
-    double AtMost;  // as a ratio to the best peer; 0: none
-};
-
-// Prints the table; returns false when a target is missed.
-bool Report(const std::vector<Client>& clients, const std::vector<Target>& targets, double peakLimitMiB) {
-    std::printf("\n  %-10s %-26s %-26s %-22s %s\n", "client", "wall s (min med max)", "cpu s (min med max)",
-                "peak MiB (min med max)", "runs");
-    for (const Client& client : clients) {
-        Spread wall = SpreadOf(Values(client, &Sample::WallSeconds));
-        Spread cpu = SpreadOf(Values(client, &Sample::CpuSeconds));
-        Spread peak = SpreadOf(Values(client, &Sample::PeakMiB));
-        int counted = 0, stalled = 0, slow = 0;
-        for (const auto& sample : client.Rounds) {
-            if (!sample)
-                continue;
-            ++counted;
-            stalled += sample->Stalled;
-            slow += !sample->Stalled && sample->WallSeconds > 2 * wall.Median;
-        }
-        std::printf("  %-10s %7.3f %7.3f %7.3f    %7.3f %7.3f %7.3f    %6.1f %6.1f %6.1f    %d of %zu",
-                    client.Name.c_str(), wall.Min, wall.Median, wall.Max, cpu.Min, cpu.Median, cpu.Max, peak.Min,
-                    peak.Median, peak.Max, counted - stalled, client.Rounds.size());
-        if (stalled)
-            std::printf(", %d STALLED", stalled);
-        if (slow)
-            std::printf(", %d over twice the median (stall?)", slow);
-        std::printf("\n");
-        for (const std::string& note : client.Notes)
-            std::printf("      %s: %s\n", client.Name.c_str(), note.c_str());
-    }
-    bool met = true;
-    if (clients.empty() || Values(clients[0], &Sample::WallSeconds).empty()) {
-        std::printf("  no figures for %s\n", clients.empty() ? "anyone" : clients[0].Name.c_str());
-        return false;
-    }
-    const char* names[] = {"wall", "cpu", "peak"};
-    Field fields[] = {&Sample::WallSeconds, &Sample::CpuSeconds, &Sample::PeakMiB};
-    std::printf("  %s as a ratio to the best peer of this run (lower is better):\n", clients[0].Name.c_str());
-    for (int f = 0; f < 3; ++f) {
-        const Client* best = BestPeer(clients, fields[f]);
-        if (best == nullptr) {
-            std::printf("    %-4s  no peer figures\n", names[f]);
-            continue;
-        }
-        double ratio = Median(Values(clients[0], fields[f])) / Median(Values(*best, fields[f]));
-        Spread rounds = SpreadOf(RoundRatios(clients, fields[f]));
-        std::printf("    %-4s  %.2f of %-5s (medians)   per round: min %.2f  median %.2f  max %.2f", names[f], ratio,
-                    best->Name.c_str(), rounds.Min, rounds.Median, rounds.Max);
-        for (const Target& target : targets) {
-            if (target.What != fields[f])
-                continue;
-            bool ok = ratio <= target.AtMost;
-            met = met && ok;
-            std::printf("   target <= %.1f: %s", target.AtMost, ok ? "met" : "NOT MET");
-        }
-        std::printf("\n");
-    }
-    if (peakLimitMiB > 0) {
-        double peak = SpreadOf(Values(clients[0], &Sample::PeakMiB)).Max;
-        bool ok = peak <= peakLimitMiB;
-        met = met && ok;
-        std::printf("    peak of %s at most %.1f MiB: %.1f MiB, %s\n", clients[0].Name.c_str(), peakLimitMiB, peak,
-                    ok ? "met" : "NOT MET");
-    }
-    if (clients[0].Rounds.size() < static_cast<std::size_t>(kMinCountedRuns))
-        std::printf("  (fewer than %d counted runs: not a result, a trial)\n", kMinCountedRuns);
-    return met;
-}
-
-// A server that greets and then never answers: it reads and ignores whatever comes until the
 // client goes, for up to `lifeSeconds`.
 class SilentServer {
 public:
@@ -574,21 +184,21 @@ int main(int argc, char** argv) {
     auto largeClients = [&](bool toPipe) {
         std::vector<Client> clients;
         clients.emplace_back("mirelo-ftp", [&, toPipe](const std::string& out) {
-                               return std::vector<std::string>{tool, "--port", port, "127.0.0.1", "-e",
-                                                               "get big.bin " + (toPipe ? std::string("-") : out)};
+                               return std::vector<Argv>{{tool, "--port", port, "127.0.0.1", "-e",
+                                                               "get big.bin " + (toPipe ? std::string("-") : out)}};
                            });
         if (haveCurl)
             clients.emplace_back("curl", [&, toPipe](const std::string& out) {
                                    std::vector<std::string> args{"/usr/bin/curl", "-s", "-S", "--disable-epsv", url + "big.bin"};
                                    if (!toPipe)
                                        args.insert(args.end(), {"-o", out});
-                                   return args;
+                                   return std::vector<Argv>{args};
                                });
         if (haveLftp)
             clients.emplace_back("lftp", [&, toPipe](const std::string& out) {
-                                   return std::vector<std::string>{"/usr/bin/lftp", "-p", port, "-e",
+                                   return std::vector<Argv>{{"/usr/bin/lftp", "-p", port, "-e",
                                                                    lftpSet + (toPipe ? "cat big.bin" : "get big.bin -o " + out) + "; quit",
-                                                                   "127.0.0.1"};
+                                                                   "127.0.0.1"}};
                                });
         return clients;
     };
@@ -621,7 +231,7 @@ int main(int argc, char** argv) {
         std::vector<Client> clients = largeClients(true);
         Case job;
         job.Title = std::to_string(sizeMiB) + " MiB file to standard output, a pipe";
-        job.Out = big;  // what standard output is compared with
+        job.PipeExpected = big;
         job.ToPipe = true;
         job.PipeBytes = bigBytes;
         job.Clean = [] {};
@@ -639,20 +249,20 @@ int main(int argc, char** argv) {
                                    args.push_back("-e");
                                    args.push_back(std::string("get ") + file + " " + out + "/" + file);
                                }
-                               return args;
+                               return std::vector<Argv>{args};
                            });
         if (haveCurl)
             clients.emplace_back("curl", [&](const std::string& out) {
                                    char range[48];
                                    std::snprintf(range, sizeof range, "many/f[0000-%04d].bin", files - 1);
-                                   return std::vector<std::string>{"/usr/bin/curl", "-s", "-S", "--disable-epsv",
-                                                                   url + range, "-o", out + "/f#1.bin"};
+                                   return std::vector<Argv>{{"/usr/bin/curl", "-s", "-S", "--disable-epsv",
+                                                                   url + range, "-o", out + "/f#1.bin"}};
                                });
         if (haveLftp)
             clients.emplace_back("lftp", [&](const std::string& out) {
-                                   return std::vector<std::string>{"/usr/bin/lftp", "-p", port, "-e",
+                                   return std::vector<Argv>{{"/usr/bin/lftp", "-p", port, "-e",
                                                                    lftpSet + "mget -O " + out + " many/*.bin; quit",
-                                                                   "127.0.0.1"};
+                                                                   "127.0.0.1"}};
                                });
         Case job;
         job.Title = std::to_string(files) + " files of about 10 KiB in one session";
@@ -689,20 +299,20 @@ int main(int argc, char** argv) {
         std::string silentPort = std::to_string(silent.Port());
         std::vector<Client> clients;
         clients.emplace_back("mirelo-ftp", [&](const std::string&) {
-                               return std::vector<std::string>{tool, "--port", silentPort, "--timeout", "10", "127.0.0.1", "-e", "pwd"};
+                               return std::vector<Argv>{{tool, "--port", silentPort, "--timeout", "10", "127.0.0.1", "-e", "pwd"}};
                            });
         if (haveCurl)
             clients.emplace_back("curl", [&](const std::string&) {
-                                   return std::vector<std::string>{"/usr/bin/curl", "-s", "--disable-epsv", "-m", "10",
-                                                                   "ftp://127.0.0.1:" + silentPort + "/x"};
+                                   return std::vector<Argv>{{"/usr/bin/curl", "-s", "--disable-epsv", "-m", "10",
+                                                                   "ftp://127.0.0.1:" + silentPort + "/x"}};
                                });
         if (haveLftp)
             clients.emplace_back("lftp", [&](const std::string&) {
-                                   return std::vector<std::string>{"/usr/bin/lftp", "-p", silentPort, "-e",
-                                                                   lftpSet + "set net:timeout 10; ls; quit", "127.0.0.1"};
+                                   return std::vector<Argv>{{"/usr/bin/lftp", "-p", silentPort, "-e",
+                                                                   lftpSet + "set net:timeout 10; ls; quit", "127.0.0.1"}};
                                });
         for (Client& client : clients) {
-            Sample sample = Measure(client.Command(""), 40, nullptr);
+            Sample sample = Measure(client.Commands("")[0], 40, nullptr);
             bool waited = sample.WallSeconds >= 9.5 && !sample.Stalled;
             client.Rounds.push_back(sample);
             PrintRun("idle ", 1, client, sample,
