@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPixmap>
 
+// Given a focus policy, it is also reached with Tab and activated with Enter or Space.
 class TRotuloClicavel : public QLabel {
 public:
     using QLabel::QLabel;
@@ -16,6 +17,8 @@ public:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 class TPainelFundo : public QFrame {
@@ -39,4 +42,6 @@ public:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -140,6 +141,8 @@ TfrmMireloDownloaderAsyncPrincipal::TOcupado TfrmMireloDownloaderAsyncPrincipal:
 void TfrmMireloDownloaderAsyncPrincipal::HabilitaControles()
 {
     const bool livre = Ocupacoes == 0;
+    if (!livre)
+        GuardaFoco();
     treParent->setEnabled(livre);
     cbSiteReplicadores->setEnabled(livre);
     for (QWidget* legenda : {static_cast<QWidget*>(lblNome), static_cast<QWidget*>(lblVersao),
@@ -151,6 +154,68 @@ void TfrmMireloDownloaderAsyncPrincipal::HabilitaControles()
     const int nivel = NivelDoNo(treParent->currentItem());
     // Without components read for the selected installation there is nothing to download.
     btnBaixar->setEnabled(livre && (nivel == 2 || nivel == 3) && Sessao.Componentes.Count() > 0);
+    if (livre)
+        DevolveFoco();
+}
+
+void TfrmMireloDownloaderAsyncPrincipal::GuardaFoco()
+{
+    if (FocoGuardado)
+        return;
+    FocoGuardado = true;
+    QWidget* foco = focusWidget();
+    FocoAntes = foco;
+    // Disabling the control that has the focus hands it to the next one in the chain, the FTP
+    // list among them, whose arrow keys would switch the server: the window holds it instead.
+    const bool seraDesabilitado = foco == treParent || foco == cbSiteReplicadores ||
+                                  foco == btnBaixar || pnlDados->isAncestorOf(foco);
+    if (foco == nullptr || seraDesabilitado)
+        setFocus(Qt::OtherFocusReason);
+}
+
+void TfrmMireloDownloaderAsyncPrincipal::DevolveFoco()
+{
+    if (!FocoGuardado)
+        return;
+    FocoGuardado = false;
+    // The user may have moved on meanwhile (to the tool button, say): that stays.
+    if (QWidget* agora = focusWidget(); agora != nullptr && agora != this)
+        return;
+    QWidget* volta = FocoAntes;
+    if (volta == nullptr || !volta->isEnabled() || !volta->isVisibleTo(this) ||
+        volta->focusPolicy() == Qt::NoFocus)
+        volta = treParent;
+    volta->setFocus(Qt::OtherFocusReason);
+}
+
+bool TfrmMireloDownloaderAsyncPrincipal::eventFilter(QObject* objeto, QEvent* evento)
+{
+    if (evento->type() == QEvent::KeyPress) {
+        const int tecla = static_cast<QKeyEvent*>(evento)->key();
+        const bool marca = tecla == Qt::Key_Space || tecla == Qt::Key_Return ||
+                           tecla == Qt::Key_Enter || tecla == Qt::Key_Select;
+        // Space and Enter do for the current component what a click does.
+        if (objeto == treParent && marca) {
+            Protegido([this] { treParentClick(); });
+            return true;
+        }
+        // On the FTP list the keys that would step to the next server open the list instead,
+        // so a server changes only when one is chosen there (Enter or a click).
+        const bool passo = tecla == Qt::Key_Up || tecla == Qt::Key_Down ||
+                           tecla == Qt::Key_PageUp || tecla == Qt::Key_PageDown ||
+                           tecla == Qt::Key_Home || tecla == Qt::Key_End;
+        if (objeto == cbSiteReplicadores && (passo || marca)) {
+            if (cbSiteReplicadores->count() > 0)
+                cbSiteReplicadores->showPopup();
+            return true;
+        }
+    }
+    // Nor does the mouse wheel passing over the list switch the server.
+    if (objeto == cbSiteReplicadores && evento->type() == QEvent::Wheel) {
+        evento->ignore();
+        return true;
+    }
+    return QMainWindow::eventFilter(objeto, evento);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -182,6 +247,13 @@ TfrmMireloDownloaderAsyncPrincipal::TfrmMireloDownloaderAsyncPrincipal(TSessaoDo
     CriaBarraDeStatus();
     resize(735, 505);
     Sessao.OnServidorEmUso = [this] { MostraServidor(); };
+
+    // Tab goes through the controls as they stand on the screen, top to bottom.
+    setTabOrder(ToolButton3, cbSiteReplicadores);
+    setTabOrder(cbSiteReplicadores, Image1);
+    setTabOrder(Image1, treParent);
+    setTabOrder(treParent, btnBaixar);
+    setTabOrder(btnBaixar, Panel2);
 
     HabilitaControles();
 }
@@ -259,6 +331,10 @@ void TfrmMireloDownloaderAsyncPrincipal::CriaBandas()
     cbSiteReplicadores->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     connect(cbSiteReplicadores, &QComboBox::activated, this,
             [this](int indice) { Protegido([this, indice] { cbSiteReplicadoresChange(indice); }); });
+    cbSiteReplicadores->installEventFilter(this);
+    cbSiteReplicadores->setAccessibleName(QStringLiteral("Endereço do FTP"));
+    cbSiteReplicadores->setAccessibleDescription(
+        QStringLiteral("Servidores espelho; Enter ou um clique num servidor conecta a ele."));
     banda2->addWidget(cbSiteReplicadores);
 }
 
@@ -276,6 +352,12 @@ QWidget* TfrmMireloDownloaderAsyncPrincipal::CriaCabecalho()
     Image1->setPixmap(Logotipo());
     Image1->setCursor(Qt::PointingHandCursor);
     Dica(Image1, QStringLiteral("Clique aqui para abrir a página do Orva."));
+    // A link like the help-desk strip: reached with Tab, opened with Enter or Space.
+    Image1->setFocusPolicy(Qt::StrongFocus);
+    Image1->setAccessibleName(QStringLiteral("Página do Orva"));
+    Image1->setAccessibleDescription(
+        QStringLiteral("Logotipo do Orva; abre a página ") + QString::fromUtf8(kPaginaOrva) +
+        QStringLiteral(" no navegador."));
     logo->OnClick = [this] { Protegido([this] { Image1Click(); }); };
 
     auto* titulo = new QLabel(QStringLiteral("Downloader Mirelo"), cabecalho);
@@ -327,6 +409,10 @@ QWidget* TfrmMireloDownloaderAsyncPrincipal::CriaArvore()
             });
     connect(treParent, &QTreeWidget::itemClicked, this,
             [this] { Protegido([this] { treParentClick(); }); });
+    treParent->installEventFilter(this);
+    treParent->setAccessibleName(QStringLiteral("Produtos Disponíveis"));
+    treParent->setAccessibleDescription(QStringLiteral(
+        "Produtos, instalações e componentes; Espaço ou Enter marca ou desmarca um componente."));
     // A double click needs no handler of its own: its first click has already toggled the mark,
     // and a second toggle would put it back where it was.
     connect(treParent, &QTreeWidget::itemExpanded, this,
@@ -375,7 +461,15 @@ QWidget* TfrmMireloDownloaderAsyncPrincipal::CriaDetalhes()
     conteudo->addWidget(lblAviso);
 
     std::vector<QWidget*> escondidos;
-    auto bloco = [&](QWidget* titulo, QLabel* valor, bool comLinha) {
+    auto bloco = [&](QLabel* titulo, QLabel* valor, bool comLinha) {
+        // A screen reader names each value after the caption above it.
+        QString nome = titulo->text();
+        while (nome.endsWith(QLatin1Char(':')) || nome.endsWith(QLatin1Char('.')))
+            nome.chop(1);
+        valor->setAccessibleDescription(nome);
+        if (dynamic_cast<TRotuloClicavel*>(titulo) != nullptr)
+            titulo->setAccessibleDescription(
+                QStringLiteral("Clique para conectar de novo ao servidor."));
         conteudo->addWidget(titulo);
         conteudo->addWidget(valor);
         escondidos.push_back(titulo);
@@ -412,8 +506,8 @@ QWidget* TfrmMireloDownloaderAsyncPrincipal::CriaDetalhes()
         controle->setVisible(false);
     conteudo->addStretch(1);
 
-    btnBaixar = new QPushButton(QStringLiteral("Iniciar Download"), pnlDados);
-    btnBaixar->setFocusPolicy(Qt::ClickFocus);
+    // Alt+I, as the menus' letters; the mnemonic marker is not part of the shown text.
+    btnBaixar = new QPushButton(QStringLiteral("&Iniciar Download"), pnlDados);
     btnBaixar->setEnabled(false);
     connect(btnBaixar, &QPushButton::clicked, this,
             [this] { Protegido([this] { btnBaixarClick(); }); });
@@ -431,6 +525,11 @@ QWidget* TfrmMireloDownloaderAsyncPrincipal::CriaDetalhes()
     faixa->setCursor(Qt::PointingHandCursor);
     Dica(faixa, QStringLiteral("Clique aqui para mandar um e-mail para a Central de Atendimento."));
     faixa->OnClick = [this] { Protegido([this] { Panel2Click(); }); };
+    faixa->setFocusPolicy(Qt::StrongFocus);
+    faixa->setAccessibleName(QStringLiteral("Central de Atendimento ") +
+                             QString::fromUtf8(kTelefoneAtendimento));
+    faixa->setAccessibleDescription(QStringLiteral("Escreve um e-mail para ") +
+                                    QString::fromUtf8(kEmailAtendimento) + QStringLiteral("."));
     auto* atendimento = new QLabel(QStringLiteral("Central de Atendimento ") +
                                        QString::fromUtf8(kTelefoneAtendimento),
                                    faixa);
@@ -670,6 +769,34 @@ void TfrmMireloDownloaderAsyncPrincipal::SetImagem(QTreeWidgetItem* node, int im
     // Image and selected image are one picture here, so they always change together.
     node->setData(0, kRoleImagem, imagem);
     node->setIcon(0, QIcon(ImagemArvore(imagem)));
+    // Screen readers cannot see the pictures: the kind of node, and a component's mark, in words.
+    const QString nome = node->text(0);
+    switch (imagem) {
+    case imgFormulario:
+        node->setData(0, Qt::AccessibleTextRole, nome);
+        node->setData(0, Qt::AccessibleDescriptionRole, QStringLiteral("Produto"));
+        break;
+    case imgInstalacaoFechada:
+    case imgInstalacaoAberta:
+        node->setData(0, Qt::AccessibleTextRole, nome);
+        node->setData(0, Qt::AccessibleDescriptionRole, QStringLiteral("Instalação"));
+        break;
+    case imgComponenteMarcado:
+    case imgComponenteDesmarcado:
+        node->setData(0, Qt::AccessibleTextRole,
+                      nome + (imagem == imgComponenteMarcado ? QStringLiteral(", marcado")
+                                                             : QStringLiteral(", desmarcado")));
+        node->setData(0, Qt::AccessibleDescriptionRole,
+                      QStringLiteral("Componente opcional; Espaço ou Enter marca ou desmarca."));
+        break;
+    case imgComponenteFixo:
+        node->setData(0, Qt::AccessibleTextRole, nome + QStringLiteral(", fixo"));
+        node->setData(0, Qt::AccessibleDescriptionRole,
+                      QStringLiteral("Componente fixo; sempre faz parte do download."));
+        break;
+    default:
+        break;
+    }
 }
 
 namespace {

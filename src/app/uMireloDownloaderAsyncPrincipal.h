@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "app/Widgets.h"
 #include "catalogue/ComponentCatalogue.h"
@@ -111,6 +112,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* objeto, QEvent* evento) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -142,6 +144,10 @@ private:
     void LeSiteReplicadores();
     void MostraMsg();
     void HabilitaControles();
+    // While the request controls are disabled the focus waits on the window; it goes back where
+    // it was when they are enabled again.
+    void GuardaFoco();
+    void DevolveFoco();
     // Runs a handler and turns an escaped exception into an error box instead of ending the
     // program: Qt cannot carry exceptions through its event loop.
     void Protegido(const std::function<void()>& handler);
@@ -153,6 +159,8 @@ private:
     // The captions, value labels and lines that MostraObjetos shows.
     std::vector<QWidget*> Detalhes;
     int Ocupacoes = 0;
+    QPointer<QWidget> FocoAntes;
+    bool FocoGuardado = false;
     bool Mostrado = false;
     bool Fechado = false;
 };

@@ -73,6 +73,7 @@ TfrmMireloDownloaderAsyncBaixando::TfrmMireloDownloaderAsyncBaixando(
     pbBaixando->setTextVisible(false);
     pbBaixando->setRange(0, 100);
     pbBaixando->setValue(50);
+    pbBaixando->setAccessibleName(QStringLiteral("Progresso do arquivo"));
 
     Cancelar = new QPushButton(QStringLiteral("Cancelar"), this);
     connect(Cancelar, &QPushButton::clicked, this, [this] { CancelarClick(); });

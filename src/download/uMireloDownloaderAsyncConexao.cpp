@@ -60,6 +60,8 @@ TfMireloDownloaderAsyncConexao::TfMireloDownloaderAsyncConexao(platform::UserSer
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setMaximumHeight(14);
+    ProgressBar1->setAccessibleName(QStringLiteral("Conectando"));
+    lblFTP->setAccessibleDescription(QStringLiteral("Servidor FTP"));
 
     auto* topo = new QHBoxLayout;
     topo->addWidget(btnCancelar);

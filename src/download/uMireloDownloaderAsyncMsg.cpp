@@ -28,6 +28,7 @@ TfrmMireloDownloaderAsyncMsg::TfrmMireloDownloaderAsyncMsg(const QIcon& imagemFe
 
     mmMsg = new QPlainTextEdit(this);
     mmMsg->setReadOnly(true);
+    mmMsg->setAccessibleName(QStringLiteral("Mensagem do Orva"));
     QFont fonte = mmMsg->font();
     fonte.setBold(true);
     fonte.setPixelSize(13);

@@ -32,6 +32,9 @@ TfMireloDownloaderPastaDownload::TfMireloDownloaderPastaDownload(platform::UserS
     Label1 = new QLabel(QStringLiteral("Pasta para Download:"), this);
     edtPastaAtual = new QLineEdit(this);
     edtPastaAtual->setReadOnly(true);
+    // Screen readers name the box after its label.
+    Label1->setBuddy(edtPastaAtual);
+    Memo1->setAccessibleName(QStringLiteral("Instruções"));
 
     Button1 = new QPushButton(QStringLiteral("Ok"), this);
     Button1->setDefault(true);

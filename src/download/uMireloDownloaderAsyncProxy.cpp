@@ -41,6 +41,9 @@ TfMireloDownloaderAsyncProxy::TfMireloDownloaderAsyncProxy(platform::UserService
     edtProxy = new QLineEdit(this);
     auto* Label2 = new QLabel(QStringLiteral("Port:"), this);
     edtPorta = new QLineEdit(QStringLiteral("3128"), this);
+    // Screen readers name each box after its label.
+    Label1->setBuddy(edtProxy);
+    Label2->setBuddy(edtPorta);
     // Only digits can be typed; OK checks the range.
     edtPorta->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9]{0,5}")), edtPorta));

@@ -1,8 +1,12 @@
 // The main window against pyftpdlib on loopback, offscreen, as a user would drive it.
 #include "app/uMireloDownloaderAsyncPrincipal.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
+#include <QKeySequence>
+#include <QAbstractItemView>
+#include <QWheelEvent>
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QFileDialog>
@@ -11,6 +15,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -25,6 +31,8 @@
 #include "download/SessaoDownloader.h"
 #include "download/uMireloDownloaderAsyncConexao.h"
 #include "download/uMireloDownloaderAsyncMsg.h"
+#include "download/uMireloDownloaderAsyncPastaDownload.h"
+#include "download/uMireloDownloaderAsyncProxy.h"
 #include "ftp/Ftpcli.h"
 
 #include <sys/stat.h>
@@ -32,6 +40,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <map>
 #include <sstream>
 #include "qt/QtPortugues.h"
 #include "qt/QtUserServices.h"
@@ -244,6 +253,116 @@ TEST_F(Principal, ClicksToggleTheMarkOfOptionalComponentsOnly)
     EXPECT_EQ(ImagensDosFilhos(No({0, 0})), (std::vector<int>{5, 1, 1}));
 }
 
+// The whole job from the keyboard: Tab reaches every control in screen order, Space and Enter
+// mark and unmark, Alt+I starts the download, and the focus that a request took from the tree
+// comes back to it instead of landing on the FTP list, whose arrow keys switch the server.
+TEST_F(Principal, TheKeyboardDoesTheWholeJob)
+{
+    Inicia();
+    int baixar = 0;
+    janela->OnBaixar = [&] { ++baixar; };
+    janela->show();
+    janela->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(janela.get()));
+    janela->treParent->setFocus();
+    ASSERT_EQ(janela->treParent->currentItem(), No({0}));
+
+    // Down selects the installation, whose catalogue request disables the tree for a moment.
+    QWidget* focoDurante = nullptr;
+    QTimer::singleShot(0, janela.get(), [&] { focoDurante = QApplication::focusWidget(); });
+    QTest::keyClick(janela->treParent, Qt::Key_Down);
+    ASSERT_EQ(janela->treParent->currentItem(), No({0, 0}));
+    ASSERT_EQ(No({0, 0})->childCount(), 3);
+    EXPECT_NE(focoDurante, janela->cbSiteReplicadores);
+    EXPECT_EQ(QApplication::focusWidget(), janela->treParent);
+
+    QTest::keyClick(janela->treParent, Qt::Key_Down);
+    QTest::keyClick(janela->treParent, Qt::Key_Space);
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0, 0})), 5);
+    QTest::keyClick(janela->treParent, Qt::Key_Down);
+    ASSERT_EQ(janela->treParent->currentItem(), No({0, 0, 1}));
+    QTest::keyClick(janela->treParent, Qt::Key_Space);
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0, 1})), 2);
+    EXPECT_EQ(sessao->Componentes.Slot(2)->Marcado, "0");
+    QTest::keyClick(janela->treParent, Qt::Key_Return);
+    EXPECT_EQ(TfrmMireloDownloaderAsyncPrincipal::ImagemDoNo(No({0, 0, 1})), 1);
+    EXPECT_EQ(sessao->Componentes.Slot(2)->Marcado, "1");
+
+    // Tab from the first control visits every one in screen order and comes round again.
+    janela->ToolButton3->setFocus();
+    std::vector<QWidget*> visitados{QApplication::focusWidget()};
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visitados.push_back(QApplication::focusWidget());
+    }
+    EXPECT_EQ(visitados, (std::vector<QWidget*>{janela->ToolButton3, janela->cbSiteReplicadores,
+                                                 janela->Image1, janela->treParent,
+                                                 janela->btnBaixar, janela->Panel2,
+                                                 janela->ToolButton3}));
+    // The links open from the keyboard too.
+    janela->Image1->setFocus();
+    QTest::keyClick(janela->Image1, Qt::Key_Return);
+    janela->Panel2->setFocus();
+    QTest::keyClick(janela->Panel2, Qt::Key_Space);
+    EXPECT_EQ(servicos.Opened.size(), 2u);
+
+    // "Iniciar Download" as it was written, with Alt+I as its mnemonic (pressed for real in the
+    // X session's test); Enter on the focused button starts the download.
+    EXPECT_EQ(janela->btnBaixar->text().remove(QLatin1Char('&')), QStringLiteral("Iniciar Download"));
+    EXPECT_EQ(QKeySequence::mnemonic(janela->btnBaixar->text()),
+              QKeySequence(Qt::ALT | Qt::Key_I));
+    janela->btnBaixar->setFocus();
+    QTest::keyClick(janela->btnBaixar, Qt::Key_Space);
+    EXPECT_EQ(baixar, 1);
+}
+
+// What a screen reader hears: each tree node's name with its kind and, for a component, its
+// mark in words; the detail values named after their captions; the links and the dialogs' boxes.
+TEST_F(Principal, ScreenReadersHearNamesMarksAndDescriptions)
+{
+    Inicia();
+    janela->show();
+    janela->treParent->setCurrentItem(No({0, 0}));
+    ASSERT_EQ(No({0, 0})->childCount(), 3);
+    Clica(No({0, 0, 1}));
+    janela->treParent->setCurrentItem(No({0, 0, 2}));
+
+    std::map<QString, QString> nos;
+    QAccessibleInterface* arvore = QAccessible::queryAccessibleInterface(janela->treParent);
+    ASSERT_NE(arvore, nullptr);
+    EXPECT_EQ(arvore->text(QAccessible::Name), QStringLiteral("Produtos Disponíveis"));
+    for (int i = 0; i < arvore->childCount(); ++i)
+        if (QAccessibleInterface* no = arvore->child(i))
+            nos[no->text(QAccessible::Name)] = no->text(QAccessible::Description);
+    EXPECT_EQ(nos[QStringLiteral("Declaração Anual")], QStringLiteral("Produto"));
+    EXPECT_EQ(nos[QStringLiteral("Completa")], QStringLiteral("Instalação"));
+    EXPECT_TRUE(nos.count(QStringLiteral("Programa principal, fixo")));
+    EXPECT_TRUE(nos.count(QStringLiteral("Manual do usuário, desmarcado")));
+    EXPECT_TRUE(nos.count(QStringLiteral("Tabelas, marcado")));
+    EXPECT_FALSE(nos[QStringLiteral("Tabelas, marcado")].isEmpty());
+
+    auto nome = [](QObject* objeto) {
+        return QAccessible::queryAccessibleInterface(objeto)->text(QAccessible::Name);
+    };
+    auto descricao = [](QObject* objeto) {
+        return QAccessible::queryAccessibleInterface(objeto)->text(QAccessible::Description);
+    };
+    EXPECT_EQ(nome(janela->edtNome), QStringLiteral("Tabelas"));
+    EXPECT_EQ(descricao(janela->edtNome), QStringLiteral("Nome"));
+    EXPECT_EQ(descricao(janela->edtVerificaVersao),
+              QStringLiteral("Versão/Build do Sistema Instalado"));
+    EXPECT_EQ(nome(janela->Image1), QStringLiteral("Página do Orva"));
+    EXPECT_FALSE(descricao(janela->Image1).isEmpty());
+    EXPECT_TRUE(nome(janela->Panel2).startsWith(QStringLiteral("Central de Atendimento")));
+    EXPECT_EQ(nome(janela->btnBaixar), QStringLiteral("Iniciar Download"));
+    EXPECT_EQ(nome(janela->cbSiteReplicadores), QStringLiteral("Endereço do FTP"));
+
+    TfMireloDownloaderPastaDownload pasta(servicos);
+    EXPECT_EQ(nome(pasta.edtPastaAtual), QStringLiteral("Pasta para Download:"));
+    EXPECT_EQ(nome(proxy->edtProxy), QStringLiteral("Proxy:"));
+    EXPECT_EQ(nome(conexao->ProgressBar1), QStringLiteral("Conectando"));
+}
+
 TEST_F(Principal, InstalledVersionStatusInItsColours)
 {
     trabalho.Write("system.reg",
@@ -299,6 +418,22 @@ TEST_F(Principal, TheMirrorSwitchReconnectsAndLaterFetchesUseTheMirrorsDirectory
     EXPECT_EQ(janela->cbSiteReplicadores->currentIndex(), 0);
     EXPECT_EQ(janela->cbSiteReplicadores->itemText(0),
               QString::fromStdString("Espelho/Sul (" + host + ")|/espelho|"));
+
+    // The arrow keys and the wheel on the list open it or pass: only a choice switches.
+    janela->show();
+    janela->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(janela.get()));
+    janela->cbSiteReplicadores->setFocus();
+    janela->cbSiteReplicadores->setCurrentIndex(-1);
+    QTest::keyClick(janela->cbSiteReplicadores, Qt::Key_Down);
+    EXPECT_TRUE(janela->cbSiteReplicadores->view()->isVisible());
+    janela->cbSiteReplicadores->hidePopup();
+    QWheelEvent roda(QPointF(5, 5), janela->cbSiteReplicadores->mapToGlobal(QPointF(5, 5)),
+                     QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                     false);
+    QApplication::sendEvent(janela->cbSiteReplicadores, &roda);
+    EXPECT_EQ(janela->cbSiteReplicadores->currentIndex(), -1);
+    EXPECT_EQ(sessao->DiretorioSite, "/pub/mirelo");
 
     janela->cbSiteReplicadoresChange(0);
     EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
