@@ -61,6 +61,8 @@ enum : unsigned {
     kWmWSocketRelease = 0x405,      // ReleaseLater
     kWmTriggerException = 0x406,    // test hook: raises "Test exception in WSocket"
     kWmTriggerDataAvailable = 0x414,  // line-mode re-delivery
+    kWmTlsDataPending = 0x415,  // TLS: decrypted bytes wait for a read; wParam = TLS generation
+    kWmTlsFailed = 0x416,       // TLS: a failure met inside a read or send; wParam = TLS generation
 };
 
 // Raised by the socket component when no OnError handler is assigned.
@@ -85,6 +87,27 @@ using TBgExceptionEvent =
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TSocksErrorEvent = std::function<void(TCustomWSocket* Sender, int Error, const std::string& Msg)>;
 using TSocksAuthStateEvent = std::function<void(TCustomWSocket* Sender, TSocksAuthState AuthState)>;
+using TTlsErrorEvent = std::function<void(TCustomWSocket* Sender, int Error, const std::string& Msg)>;
+
+// The errors the TLS layer reports, through OnTlsError, OnTlsDone and OnSessionClosed.
+enum : int {
+    kTlsErrHandshake = 20101,  // the handshake failed (the peer's alert, no common version, ...)
+    kTlsErrUntrusted = 20102,  // the certificate does not lead to an authority this side trusts
+    kTlsErrHostName = 20103,   // the certificate is not for the host name checked
+    kTlsErrExpired = 20104,    // the certificate has expired or is not valid yet
+    kTlsErrProtocol = 20105,   // a bad record or an alert after the handshake
+    kTlsErrTruncated = 20106,  // the peer ended the connection without TLS's close_notify
+    kTlsErrSetup = 20107,      // TLS could not be prepared here (an unreadable CA file, ...)
+};
+// The English text of a TLS error, for developers and logs.
+std::string TlsErrorDescription(int ErrCode);
+// The Brazilian Portuguese text of a TLS error, for the user.
+std::string TlsErrorUserText(int ErrCode);
+
+// A TLS session that a later connection to the same server may resume: the FTP data connection
+// resumes the control connection's. Opaque; copies share it; it outlives the connection.
+struct TlsSessionData;
+using TTlsSession = std::shared_ptr<const TlsSessionData>;
 
 // --- Name, port and protocol resolution, error texts -------------------------------------------
 // Synchronous; each raises ESocketException on failure.
@@ -253,6 +276,8 @@ protected:
     void ClearSendQueue();
     void ReceiveLoop(std::uint16_t Error);
     bool Destroying() const { return destroying_; }
+    // Changes with every session the socket starts (a descriptor opened or adopted).
+    unsigned SessionNumber() const { return session_; }
     // A session is open that the owner has not been told is closed: Connect must refuse.
     bool InUse() const;
     // For a layer that connects somewhere else than Addr:Port (the SOCKS proxy): Connect uses this
@@ -437,13 +462,118 @@ private:
     bool socksFailed_ = false;
 };
 
+// The TLS layer (client side, on OpenSSL with memory buffers: the socket below still does all
+// the network input and output, without blocking). TLS is started on a connected socket, after
+// the SOCKS negotiation when there is one:
+//
+//     socket.SetTlsHostName("ftp.example.org");      // what the certificate must name
+//     socket.SetTlsResumeSession(control.TlsSession());  // a data connection: resume the control's
+//     socket.StartTls();                             // from OnSessionConnected, or after "234"
+//
+// OnTlsDone(0) then says that the handshake is done and the certificate passed the checks: the
+// system's trust store (plus TlsCaFile, for tests and private servers) and the host name
+// (TlsHostName, else Addr; a dotted address is checked against the certificate's addresses).
+// Until then bytes given to Send are held, and OnDataAvailable and OnDataSent stay quiet. From
+// then on Send encrypts, Receive and RcvdCount give decrypted bytes, line mode cuts decrypted
+// lines. A failure fires OnTlsError (code, English text), then OnTlsDone (code) when it struck
+// during the handshake, and closes the session with that code (OnSessionClosed). Close sends
+// TLS's close_notify first; a peer that ends the connection without one closes the session with
+// kTlsErrTruncated, since its data may have been cut. Every close ends TLS on the socket; the
+// settings hold for the next StartTls.
+class TCustomTlsWSocket : public TCustomSocksWSocket {
+public:
+    explicit TCustomTlsWSocket(platform::EventLoop& loop);
+    ~TCustomTlsWSocket() override;
+
+    // The name the server's certificate must carry; empty means Addr. Through a host name lookup
+    // done beforehand Addr is the dotted address, so the owner sets the name here.
+    const std::string& TlsHostName() const { return tlsHostName_; }
+    void SetTlsHostName(const std::string& value) { tlsHostName_ = value; }
+    // A PEM file of authorities trusted besides the system's; empty for none.
+    const std::string& TlsCaFile() const { return tlsCaFile_; }
+    void SetTlsCaFile(const std::string& value) { tlsCaFile_ = value; }
+    // The session the next StartTls offers to resume (empty: a full handshake).
+    const TTlsSession& TlsResumeSession() const { return tlsResumeSession_; }
+    void SetTlsResumeSession(TTlsSession value) { tlsResumeSession_ = std::move(value); }
+
+    // Starts the handshake on the connected socket; the outcome comes with OnTlsDone. Refused
+    // (RaiseSocketError) when the socket is not connected or TLS is already on.
+    void StartTls();
+
+    // From StartTls until the session closes.
+    bool TlsActive() const;
+    bool TlsHandshaking() const;
+    // The handshake is done and the certificate passed the checks.
+    bool TlsEstablished() const;
+    // The newest resumable session of this connection (with TLS 1.3 the server sends it after
+    // the handshake, so it is there once some data has come); kept after the close, until the
+    // next StartTls. Empty when there is none.
+    TTlsSession TlsSession() const { return tlsLatestSession_; }
+    // The handshake resumed TlsResumeSession instead of making a new session.
+    bool TlsSessionReused() const;
+    // "TLSv1.3", "TLS_AES_256_GCM_SHA384"; empty before the handshake is done.
+    std::string TlsVersion() const;
+    std::string TlsCipher() const;
+
+    int RcvdCount() override;
+    int Send(const void* Data, int Len) override;
+
+    TSessionConnected OnTlsDone;
+    TTlsErrorEvent OnTlsError;
+
+protected:
+    void HandleNotification(unsigned Msg, std::uintptr_t WParam, std::intptr_t LParam) override;
+    void ResetToDefaults() override;
+    void InternalClose(bool bShut, std::uint16_t Error) override;
+    int RawReceive(void* Buffer, int BufferSize) override;
+    bool TriggerDataAvailable(std::uint16_t Error) override;
+    void TriggerSessionClosed(std::uint16_t Error) override;
+    void TriggerDataSent(std::uint16_t Error) override;
+    virtual void TriggerTlsDone(std::uint16_t Error);
+    virtual void TriggerTlsError(int Error, const std::string& Msg);
+
+private:
+    struct Tls;  // the OpenSSL side of one TLS session on the socket
+
+    // The TLS of the socket's current session; null when TLS is off (or belonged to an earlier
+    // session, which is then dropped).
+    Tls* Current() const;
+    void EndTls();
+    // Reads once from the socket into OpenSSL's input: the socket's result.
+    int ReadCiphertext(Tls& tls);
+    // Sends what OpenSSL has written; false when that ended this TLS (the connection was dead).
+    bool FlushCiphertext(Tls& tls);
+    void ContinueHandshake(Tls& tls);
+    void HandshakeDone(Tls& tls);
+    // Decrypts into Buffer, reading the network when nothing is decrypted yet: > 0 bytes, 0 at
+    // the end of the TLS stream, -1 with the socket's last error set otherwise.
+    int ReadPlain(Tls& tls, char* Buffer, int BufferSize);
+    // Decrypts what has already come, without reading the network, into the held bytes; false
+    // when this TLS has ended meanwhile.
+    bool DecryptAhead(Tls& tls);
+    // The peer's close_notify: the end of its data.
+    void PeerEndedTls(Tls& tls);
+    void PostIfDataPending(Tls& tls);
+    // A failure met inside a call of the owner is told from the loop.
+    void FailLater(Tls& tls, int Error, const std::string& Msg);
+    void FailTls(int Error, const std::string& Msg, bool InHandshake);
+
+    std::string tlsHostName_;
+    std::string tlsCaFile_;
+    TTlsSession tlsResumeSession_;
+    TTlsSession tlsLatestSession_;
+    std::unique_ptr<Tls> tls_;
+    std::unique_ptr<Tls> retiredTls_;
+    unsigned tlsGeneration_ = 0;
+};
+
 // The line-mode layer. With LineMode on, received bytes are gathered and handed to the owner one
 // line (ended by LineEnd) at a time, each through its own OnDataAvailable, in which RcvdCount is
 // what is left of that line. LineEdit applies backspace and tab, LineEcho sends the bytes back.
 // An unfinished line longer than MaxLineLength is refused: OnLineTooLong fires, the bytes held
 // are dropped and the session closes with kLineTooLongError (OnSessionClosed tells it), so a
 // peer that never ends its line cannot make the buffer grow without bound.
-class TCustomLineWSocket : public TCustomSocksWSocket {
+class TCustomLineWSocket : public TCustomTlsWSocket {
 public:
     // Far above any line a text protocol sends (an FTP reply line is a few hundred bytes at most).
     static constexpr std::size_t kDefaultMaxLineLength = std::size_t{1} << 20;

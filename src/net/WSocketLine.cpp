@@ -18,7 +18,7 @@ constexpr int kMaxRedeliveryPasses = 4096;
 
 }  // namespace
 
-TCustomLineWSocket::TCustomLineWSocket(platform::EventLoop& loop) : TCustomSocksWSocket(loop) {}
+TCustomLineWSocket::TCustomLineWSocket(platform::EventLoop& loop) : TCustomTlsWSocket(loop) {}
 
 void TCustomLineWSocket::SetLineMode(bool value)
 {
@@ -36,7 +36,7 @@ int TCustomLineWSocket::RcvdCount()
     // What line mode left behind is read first, so it is what the owner is told of first.
     if (!lineBuffer_.Empty())
         return static_cast<int>(lineBuffer_.Size());
-    return TCustomSocksWSocket::RcvdCount();
+    return TCustomTlsWSocket::RcvdCount();
 }
 
 int TCustomLineWSocket::RawReceive(void* Buffer, int BufferSize)
@@ -49,7 +49,7 @@ int TCustomLineWSocket::RawReceive(void* Buffer, int BufferSize)
     }
     if (!Cutting() && !lineBuffer_.Empty())
         return static_cast<int>(lineBuffer_.Take(Buffer, wanted));
-    return TCustomSocksWSocket::RawReceive(Buffer, BufferSize);
+    return TCustomTlsWSocket::RawReceive(Buffer, BufferSize);
 }
 
 std::size_t TCustomLineWSocket::ApplyLineEditing(std::size_t from)
@@ -72,9 +72,10 @@ void TCustomLineWSocket::Echo(const std::string& bytes)
 
 bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error)
 {
-    // The SOCKS negotiation reads its replies itself; only what follows it is cut into lines.
-    if (!Cutting() || SocksNegotiating())
-        return TCustomSocksWSocket::TriggerDataAvailable(Error);
+    // The SOCKS negotiation and the TLS handshake read their replies themselves; only what
+    // follows them is cut into lines.
+    if (!Cutting() || SocksNegotiating() || TlsHandshaking())
+        return TCustomTlsWSocket::TriggerDataAvailable(Error);
     std::size_t old = lineBuffer_.Size();
     ReceiveIntoLineBuffer();
     std::size_t added = lineBuffer_.Size() - old;
@@ -114,13 +115,13 @@ void TCustomLineWSocket::ReceiveIntoLineBuffer()
 {
     int counted = 0;
     try {
-        counted = TCustomSocksWSocket::RcvdCount();
+        counted = TCustomTlsWSocket::RcvdCount();
     } catch (const std::exception&) {
         counted = 0;
     }
     int wanted = std::max(counted, kLineReadBlock);
     std::string block(static_cast<std::size_t>(wanted), '\0');
-    int count = TCustomSocksWSocket::RawReceive(block.data(), wanted);
+    int count = TCustomTlsWSocket::RawReceive(block.data(), wanted);
     if (count > 0)
         lineBuffer_.Append(block.data(), static_cast<std::size_t>(count));
 }
@@ -137,7 +138,7 @@ void TCustomLineWSocket::DeliverLines()
         linePending_ = p + lineEnd_.size();
         while (Cutting() && linePending_ > 0 && session == sessionSerial_) {
             std::size_t before = linePending_;
-            if (!TCustomSocksWSocket::TriggerDataAvailable(0)) {
+            if (!TCustomTlsWSocket::TriggerDataAvailable(0)) {
                 // Nobody to take it: the line is dropped.
                 lineBuffer_.Drop(linePending_);
                 linePending_ = 0;
@@ -169,7 +170,7 @@ void TCustomLineWSocket::Redeliver()
         std::size_t before = lineBuffer_.Size();
         if (Cutting())
             DeliverLines();
-        else if (!TCustomSocksWSocket::TriggerDataAvailable(0))
+        else if (!TCustomTlsWSocket::TriggerDataAvailable(0))
             break;
         // A pass that took nothing ends it; the bytes wait for the next receive or read.
         if (lineBuffer_.Size() == before)
@@ -182,7 +183,7 @@ void TCustomLineWSocket::HandleNotification(unsigned Msg, std::uintptr_t WParam,
     if (Msg == kWmTriggerDataAvailable)
         Redeliver();
     else
-        TCustomSocksWSocket::HandleNotification(Msg, WParam, LParam);
+        TCustomTlsWSocket::HandleNotification(Msg, WParam, LParam);
 }
 
 void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error)
@@ -199,12 +200,12 @@ void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error)
         std::size_t before = lineBuffer_.Size();
         if (Cutting())
             linePending_ = before;
-        if (!TCustomSocksWSocket::TriggerDataAvailable(0) || lineBuffer_.Size() == before)
+        if (!TCustomTlsWSocket::TriggerDataAvailable(0) || lineBuffer_.Size() == before)
             break;
     }
     linePending_ = 0;
     lineBuffer_.Release();
-    TCustomSocksWSocket::TriggerSessionClosed(Error);
+    TCustomTlsWSocket::TriggerSessionClosed(Error);
 }
 
 // --- TCustomSyncWSocket ----------------------------------------------------------------------
