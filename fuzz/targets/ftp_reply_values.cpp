@@ -1,5 +1,7 @@
 // What the FTP client reads out of single reply lines and data blocks: the port of a 227 reply,
-// the size of a 213 reply, the directory of a 257 reply, and the display lines of a listing.
+// the size of a 213 reply, the size a 150 reply announces, the directory of a 257 reply, and the
+// display lines of a listing.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -36,25 +38,34 @@ int PortByte(std::string_view field) {
 void CheckPasv(std::string_view reply) {
     const ftp::PasvReplyParse pasv = ftp::ParsePasvReply(reply);
     FUZZ_CHECK(pasv.Result == ftp::ParseResult::Complete || pasv.Result == ftp::ParseResult::Bad);
-    // The list starts after the first "(" (or at the start); four address fields are passed
-    // over, then come the two port bytes.
+    // The list starts after the first "(" (or at the start); its first number is the one written
+    // right before the first comma, then come three more address bytes and the two port bytes,
+    // every one of them 0..255.
     const std::size_t open = reply.find('(');
     std::string_view rest = open == std::string_view::npos ? reply : reply.substr(open + 1);
+    const std::size_t firstComma = rest.find(',');
+    if (firstComma == std::string_view::npos) {
+        FUZZ_CHECK(pasv.Result == ftp::ParseResult::Bad);
+        return;
+    }
+    const std::size_t lastDigit = rest.substr(0, firstComma).find_last_not_of(' ');
+    std::size_t firstDigit = lastDigit == std::string_view::npos ? 0 : lastDigit + 1;
+    while (firstDigit > 0 && IsDigit(rest[firstDigit - 1]))
+        --firstDigit;
+    rest.remove_prefix(firstDigit);
     for (int i = 0; i < 5; ++i) {
         const std::size_t comma = rest.find(',');
         if (comma == std::string_view::npos) {
             FUZZ_CHECK(pasv.Result == ftp::ParseResult::Bad);
             return;
         }
-        if (i == 4) {
-            const int high = PortByte(rest.substr(0, comma));
-            if (high < 0) {
-                FUZZ_CHECK(pasv.Result == ftp::ParseResult::Bad);
-                return;
-            }
-            if (pasv.Result == ftp::ParseResult::Complete)
-                FUZZ_CHECK(pasv.Port / 256 == high);
+        const int byte = PortByte(rest.substr(0, comma));
+        if (byte < 0) {
+            FUZZ_CHECK(pasv.Result == ftp::ParseResult::Bad);
+            return;
         }
+        if (i == 4 && pasv.Result == ftp::ParseResult::Complete)
+            FUZZ_CHECK(pasv.Port / 256 == byte);
         rest.remove_prefix(comma + 1);
     }
     if (pasv.Result != ftp::ParseResult::Complete)
@@ -67,34 +78,82 @@ void CheckPasv(std::string_view reply) {
         FUZZ_CHECK(PortByte(rest.substr(0, rest.find_first_not_of(" 0123456789"))) == pasv.Port % 256);
 }
 
+// A run of decimal digits fits in a signed 64-bit number.
+bool FitsInt64(std::string_view digits) {
+    while (digits.size() > 1 && digits[0] == '0')
+        digits.remove_prefix(1);
+    return !digits.empty() && (digits.size() < 19 || (digits.size() == 19 && digits <= "9223372036854775807"));
+}
+
+void CheckMagnitude(std::int64_t value, std::string_view digits) {
+    while (digits.size() > 1 && digits[0] == '0')
+        digits.remove_prefix(1);
+    const std::uint64_t magnitude =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    FUZZ_CHECK(std::to_string(magnitude) == digits);
+}
+
 void CheckSize(std::string_view reply) {
     const ftp::SizeReplyParse size = ftp::ParseSizeReply(reply);
-    // After the reply code and its blanks: an optional sign and the digits of the size.
+    // After the reply code and its blanks: an optional sign and the digits of the size; or, when
+    // something else comes first, the last run of digits in the line.
     std::size_t pos = 0;
     while (pos < reply.size() && IsDigit(reply[pos]))
         ++pos;
     while (pos < reply.size() && (reply[pos] == ' ' || reply[pos] == '\t'))
         ++pos;
-    const bool negative = pos < reply.size() && reply[pos] == '-';
+    const std::size_t textStart = pos;
+    bool negative = pos < reply.size() && reply[pos] == '-';
     if (pos < reply.size() && (reply[pos] == '-' || reply[pos] == '+'))
         ++pos;
     std::size_t end = pos;
     while (end < reply.size() && IsDigit(reply[end]))
         ++end;
-    std::string_view digits = reply.substr(pos, end - pos);
-    while (digits.size() > 1 && digits[0] == '0')
-        digits.remove_prefix(1);
-    const bool fits = !digits.empty() && (digits.size() < 19 ||
-                                          (digits.size() == 19 && digits <= "9223372036854775807"));
-    if (!fits) {
+    if (end == pos) {
+        negative = false;
+        const std::string_view text = reply.substr(textStart);
+        const std::size_t last = text.find_last_of("0123456789");
+        if (last == std::string_view::npos) {
+            FUZZ_CHECK(size.Result == ftp::ParseResult::Bad);
+            return;
+        }
+        end = textStart + last + 1;
+        pos = end - 1;
+        while (pos > textStart && IsDigit(reply[pos - 1]))
+            --pos;
+    }
+    const std::string_view digits = reply.substr(pos, end - pos);
+    if (!FitsInt64(digits)) {
         FUZZ_CHECK(size.Result == ftp::ParseResult::Bad);
         return;
     }
     FUZZ_CHECK(size.Result == ftp::ParseResult::Complete);
     FUZZ_CHECK(negative ? size.Size <= 0 : size.Size >= 0);
-    const std::uint64_t magnitude =
-        size.Size < 0 ? 0 - static_cast<std::uint64_t>(size.Size) : static_cast<std::uint64_t>(size.Size);
-    FUZZ_CHECK(std::to_string(magnitude) == digits);
+    CheckMagnitude(size.Size, digits);
+}
+
+void CheckAnnouncedSize(std::string_view reply) {
+    const ftp::SizeReplyParse size = ftp::ParseAnnouncedSize(reply);
+    // "(", digits, blanks, "bytes)" in any case, after the last "(" of the line.
+    const std::size_t open = reply.rfind('(');
+    bool shaped = open != std::string_view::npos;
+    std::size_t end = shaped ? open + 1 : 0;
+    while (shaped && end < reply.size() && IsDigit(reply[end]))
+        ++end;
+    const std::string_view digits = shaped ? reply.substr(open + 1, end - open - 1) : std::string_view();
+    std::size_t word = end;
+    while (shaped && word < reply.size() && reply[word] == ' ')
+        ++word;
+    std::string tail(reply.substr(std::min(word, reply.size()), 6));
+    for (char& c : tail)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    shaped = shaped && !digits.empty() && tail == "bytes)" && FitsInt64(digits);
+    FUZZ_CHECK((size.Result == ftp::ParseResult::Complete) == shaped);
+    if (shaped) {
+        FUZZ_CHECK(size.Size >= 0);
+        CheckMagnitude(size.Size, digits);
+    }
 }
 
 void CheckDirName(std::string_view reply) {
@@ -148,6 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string_view line = text.substr(pos, end - pos);
         CheckPasv(line);
         CheckSize(line);
+        CheckAnnouncedSize(line);
         CheckDirName(line);
         pos = end + 1;
     }

@@ -9,6 +9,8 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // Reads the decimal digits at `pos`, saturating at `limit`; returns how many digits were read.
 std::size_t ReadDigits(std::string_view text, std::size_t pos, std::int64_t limit, std::int64_t& value,
                        bool& overflow) {
@@ -162,20 +164,28 @@ PasvReplyParse ParsePasvReply(std::string_view reply) {
     PasvReplyParse result;
     std::size_t pos = reply.find('(');
     std::string_view rest = pos == std::string_view::npos ? reply : reply.substr(pos + 1);
-    // The four address bytes are passed over unread.
-    for (int i = 0; i < 4; ++i) {
-        std::size_t comma = rest.find(',');
-        if (comma == std::string_view::npos)
-            return result;
-        rest.remove_prefix(comma + 1);
-    }
+    // The first number is the one right before the first comma: servers that leave out the
+    // parentheses put text of their own ahead of it.
     std::size_t comma = rest.find(',');
     if (comma == std::string_view::npos)
         return result;
+    std::size_t start = comma;
+    while (start > 0 && rest[start - 1] == ' ')
+        --start;
+    while (start > 0 && IsDigit(rest[start - 1]))
+        --start;
+    while (start > 0 && rest[start - 1] == ' ')
+        --start;
+    rest.remove_prefix(start);
+    // The four address bytes are checked, although the address itself is never used: a reply
+    // that gets them wrong cannot be trusted for the port either.
     int high = 0;
-    if (!ParsePortByte(rest.substr(0, comma), high))
-        return result;
-    rest.remove_prefix(comma + 1);
+    for (int i = 0; i < 5; ++i) {
+        comma = rest.find(',');
+        if (comma == std::string_view::npos || !ParsePortByte(rest.substr(0, comma), high))
+            return result;
+        rest.remove_prefix(comma + 1);
+    }
     // Some servers leave out the parentheses; the low byte then runs to the first non-digit.
     std::size_t close = rest.find(')');
     if (close == std::string_view::npos) {
@@ -195,16 +205,58 @@ SizeReplyParse ParseSizeReply(std::string_view reply) {
     SizeReplyParse result;
     std::size_t pos = SkipCodeAndBlanks(reply);
     bool negative = false;
-    if (pos < reply.size() && (reply[pos] == '+' || reply[pos] == '-')) {
-        negative = reply[pos] == '-';
-        ++pos;
+    std::size_t number = pos;
+    if (number < reply.size() && (reply[number] == '+' || reply[number] == '-')) {
+        negative = reply[number] == '-';
+        ++number;
+    }
+    if (number >= reply.size() || !IsDigit(reply[number])) {
+        // Not the plain "213 <size>": some servers wrap the size in words of their own
+        // ("213 file: a.bin, Size = 51"), and the size is then their last number.
+        negative = false;
+        number = std::string_view::npos;
+        for (std::size_t i = reply.size(); i > pos; --i) {
+            if (IsDigit(reply[i - 1])) {
+                number = i - 1;
+                while (number > pos && IsDigit(reply[number - 1]))
+                    --number;
+                break;
+            }
+        }
+        if (number == std::string_view::npos)
+            return result;
     }
     std::int64_t size = 0;
     bool overflow = false;
-    if (ReadDigits(reply, pos, INT64_MAX, size, overflow) == 0 || overflow)
+    if (ReadDigits(reply, number, INT64_MAX, size, overflow) == 0 || overflow)
         return result;
     result.Result = ParseResult::Complete;
     result.Size = negative ? -size : size;
+    return result;
+}
+
+SizeReplyParse ParseAnnouncedSize(std::string_view reply) {
+    SizeReplyParse result;
+    std::size_t open = reply.rfind('(');
+    if (open == std::string_view::npos)
+        return result;
+    std::string_view rest = reply.substr(open + 1);
+    std::int64_t size = 0;
+    bool overflow = false;
+    std::size_t digits = ReadDigits(rest, 0, INT64_MAX, size, overflow);
+    if (digits == 0 || overflow)
+        return result;
+    rest.remove_prefix(digits);
+    while (!rest.empty() && rest.front() == ' ')
+        rest.remove_prefix(1);
+    constexpr std::string_view kBytes = "bytes)";
+    if (rest.size() < kBytes.size())
+        return result;
+    for (std::size_t i = 0; i < kBytes.size(); ++i)
+        if (AsciiLower(rest[i]) != kBytes[i])
+            return result;
+    result.Result = ParseResult::Complete;
+    result.Size = size;
     return result;
 }
 

@@ -81,9 +81,10 @@ private:
     int openCodeValue_ = 0;
 };
 
-// The data port announced by a "227 ... (h1,h2,h3,h4,p1,p2)" reply. The address part is read
-// past and never used: the data connection goes to the control connection's peer. Bad when a
-// separator is missing or a port byte is not a number from 0 to 255.
+// The data port announced by a "227 ... (h1,h2,h3,h4,p1,p2)" reply, with or without the
+// parentheses. The address is checked but never used: the data connection goes to the control
+// connection's peer. Bad when a separator is missing or any of the six numbers is not a number
+// from 0 to 255.
 struct PasvReplyParse {
     ParseResult Result = ParseResult::Bad;
     std::uint16_t Port = 0;
@@ -91,14 +92,20 @@ struct PasvReplyParse {
 
 PasvReplyParse ParsePasvReply(std::string_view reply);
 
-// The number after the reply code of a 213 reply ("213 1048576"). Bad when there is no number or
-// it does not fit in 64 bits.
+// The size in a 213 reply: the number right after the reply code ("213 1048576"), or, when text
+// comes first, the last number of the line ("213 file: a.bin, Size =51" gives 51). Bad when there
+// is no number or it does not fit in 64 bits.
 struct SizeReplyParse {
     ParseResult Result = ParseResult::Bad;
     std::int64_t Size = 0;
 };
 
 SizeReplyParse ParseSizeReply(std::string_view reply);
+
+// The size a 150 or 125 reply announces for the transfer it opens, as most servers write it:
+// "150 Opening BINARY mode data connection for a.bin (12345 bytes)." Bad when the reply has no
+// "(N bytes)" (any case) or N does not fit in 64 bits.
+SizeReplyParse ParseAnnouncedSize(std::string_view reply);
 
 // The directory quoted after the reply code ("257 \"/a \"\"b\"\"\" created" gives `/a "b"`): a
 // doubled quote stands for one, and an unterminated name runs to the end of the line. Empty when

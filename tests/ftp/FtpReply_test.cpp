@@ -136,6 +136,9 @@ TEST(PasvReply, PortComesFromTheLastTwoNumbers) {
     p = ftp::ParsePasvReply("227 =127,0,0,1,39,16");
     ASSERT_EQ(p.Result, ParseResult::Complete);
     EXPECT_EQ(p.Port, 10000);
+    p = ftp::ParsePasvReply("227 Entering Passive Mode 10,0,0,5,4,2");
+    ASSERT_EQ(p.Result, ParseResult::Complete);
+    EXPECT_EQ(p.Port, 1026);
     p = ftp::ParsePasvReply("227 Entering Passive Mode ( 1, 2, 3, 4, 0, 21 )");
     ASSERT_EQ(p.Result, ParseResult::Complete);
     EXPECT_EQ(p.Port, 21);
@@ -144,7 +147,9 @@ TEST(PasvReply, PortComesFromTheLastTwoNumbers) {
 TEST(PasvReply, MalformedRepliesAreBad) {
     for (const char* reply : {"227 Entering Passive Mode", "227 (127,0,0,1,4)", "227 (127,0,0,1,x,1)",
                               "227 (127,0,0,1,4,)", "227 (127,0,0,1,256,1)", "227 (127,0,0,1,4,1000)",
-                              "227 (127,0,0,1,-4,1)", "227 (127,0,0,1,,1)", ""}) {
+                              "227 (127,0,0,1,-4,1)", "227 (127,0,0,1,,1)", "227 (127,0,0,256,4,1)",
+                              "227 (999,0,0,1,4,1)", "227 (127,0,1000,1,4,1)", "227 Entering Passive Mode 300,0,0,1,4,1",
+                              "227 (127,0,x,1,4,1)", ""}) {
         EXPECT_EQ(ftp::ParsePasvReply(reply).Result, ParseResult::Bad) << reply;
     }
 }
@@ -159,9 +164,28 @@ TEST(SizeReply, ReadsA64BitNumberAfterTheCode) {
     s = ftp::ParseSizeReply("213   0");
     ASSERT_EQ(s.Result, ParseResult::Complete);
     EXPECT_EQ(s.Size, 0);
+    // Text around the number: the size is the line's last number.
+    s = ftp::ParseSizeReply("213 file: 213, Size =51");
+    ASSERT_EQ(s.Result, ParseResult::Complete);
+    EXPECT_EQ(s.Size, 51);
+    s = ftp::ParseSizeReply("213 Size of big.iso: 5368709120");
+    ASSERT_EQ(s.Result, ParseResult::Complete);
+    EXPECT_EQ(s.Size, 5368709120LL);
     EXPECT_EQ(ftp::ParseSizeReply("213 ").Result, ParseResult::Bad);
     EXPECT_EQ(ftp::ParseSizeReply("213 lots").Result, ParseResult::Bad);
     EXPECT_EQ(ftp::ParseSizeReply("213 99999999999999999999").Result, ParseResult::Bad);
+}
+
+TEST(AnnouncedSize, TheBytesInParenthesesOfAnOpeningReply) {
+    ftp::SizeReplyParse s = ftp::ParseAnnouncedSize("150 Opening BINARY mode data connection for f (2) (12345 bytes).");
+    ASSERT_EQ(s.Result, ParseResult::Complete);
+    EXPECT_EQ(s.Size, 12345);
+    s = ftp::ParseAnnouncedSize("125 Data connection already open; Transfer starting (5368709120 Bytes)");
+    ASSERT_EQ(s.Result, ParseResult::Complete);
+    EXPECT_EQ(s.Size, 5368709120LL);
+    for (const char* reply : {"150 Opening data connection.", "150 Here (12345 kB).", "150 (bytes)", "150 (12 bytes",
+                              "150 (99999999999999999999 bytes)"})
+        EXPECT_EQ(ftp::ParseAnnouncedSize(reply).Result, ParseResult::Bad) << reply;
 }
 
 TEST(DirName, QuotedNameWithDoubledQuotes) {

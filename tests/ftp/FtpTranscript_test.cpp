@@ -371,11 +371,20 @@ TEST_P(FtpTranscript, SessionSizeReportsTheReplyBeforeQuit) {
 
 TEST_P(FtpTranscript, SizeOfAMissingFileReports550AndLeavesZero) {
     h.ftp->SetHostFileName("first");
-    LogOnScript().Expect("SIZE first").Reply("213 77").Expect("SIZE missing").Reply("550 No such file.");
+    LogOnScript()
+        .Expect("SIZE first")
+        .Reply("213 77")
+        .Expect("SIZE worded")
+        .Reply("213 file: 213, Size =51")
+        .Expect("SIZE missing")
+        .Reply("550 No such file.");
     peer.Start();
     ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
     EXPECT_EQ(h.Run(&TCustomFtpCli::SizeStep), 0);
     EXPECT_EQ(h.ftp->RemoteFileSize(), 77);
+    h.ftp->SetHostFileName("worded");
+    EXPECT_EQ(h.Run(&TCustomFtpCli::SizeStep), 0);
+    EXPECT_EQ(h.ftp->RemoteFileSize(), 51);
     h.ftp->SetHostFileName("missing");
     EXPECT_EQ(h.Run(&TCustomFtpCli::SizeStep), 550);
     EXPECT_EQ(h.LastRequest(), frqSize);
