@@ -7,7 +7,7 @@
 // every file either fetched with the served one; the counted rounds check the counts. Reported as
 // in bench_ftp: min, median and max, and the wall as a ratio to lftp's (target at most 1.0).
 //
-// Usage: bench_catalogue [--runs N] [--server vsftpd|pyftpdlib] [--nice N]
+// Usage: bench_catalogue [--runs N] [--server vsftpd|pyftpdlib] [--nice N | --realtime]
 // vsftpd (the default) needs root; pyftpdlib is the demo's own server, slower, and so measures
 // mostly itself.
 #include <sys/resource.h>
@@ -71,6 +71,7 @@ std::map<std::string, std::string> FilesUnder(const std::string& folder) {
 int main(int argc, char** argv) {
     int runs = kMinCountedRuns;
     int niceness = 0;
+    bool realtime = false;
     std::string serverKind = "vsftpd";
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -80,8 +81,10 @@ int main(int argc, char** argv) {
             serverKind = argv[++i];
         else if (arg == "--nice" && i + 1 < argc)
             niceness = std::clamp(std::atoi(argv[++i]), -20, 19);
+        else if (arg == "--realtime")
+            realtime = true;
         else {
-            std::fprintf(stderr, "usage: bench_catalogue [--runs N] [--server vsftpd|pyftpdlib] [--nice N]\n");
+            std::fprintf(stderr, "usage: bench_catalogue [--runs N] [--server vsftpd|pyftpdlib] [--nice N | --realtime]\n");
             return 2;
         }
     }
@@ -98,8 +101,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_catalogue: lftp is missing (scripts/install-deps test installs it)\n");
         return 1;
     }
-    if (niceness != 0 && ::setpriority(PRIO_PROCESS, 0, niceness) != 0)
-        std::fprintf(stderr, "bench_catalogue: cannot set niceness %d; going on without\n", niceness);
+    const std::string priority = RaisePriority(niceness, realtime);
 
     // The server gets a copy: vsftpd wants its own rights on the folder it serves.
     TempDir root;
@@ -135,8 +137,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_catalogue: %s --list named no installation\n", program.c_str());
         return 1;
     }
-    std::printf("%s on 127.0.0.1:%u serving demo/site (%zu files under /pub/mirelo); %zu installations:\n",
-                serverKind.c_str(), port, served.size(), installations.size());
+    std::printf("%s on 127.0.0.1:%u serving demo/site (%zu files under /pub/mirelo); %s; %zu installations:\n",
+                serverKind.c_str(), port, served.size(), priority.c_str(), installations.size());
     for (const auto& [product, installation] : installations)
         std::printf("  %s / %s\n", product.c_str(), installation.c_str());
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -147,6 +148,22 @@ bool SameFiles(const std::string& a, const std::string& b) {
         if (left.gcount() == 0)
             return true;
     }
+}
+
+std::string RaisePriority(int niceness, bool realtime) {
+    if (realtime) {
+        sched_param priority{};
+        priority.sched_priority = 10;
+        if (::sched_setscheduler(0, SCHED_FIFO, &priority) == 0)
+            return "real-time (first in, first out)";
+        std::fprintf(stderr, "bench: cannot take the real-time class (root only); going on without\n");
+    }
+    if (niceness != 0) {
+        if (::setpriority(PRIO_PROCESS, 0, niceness) == 0)
+            return "niceness " + std::to_string(niceness);
+        std::fprintf(stderr, "bench: cannot set niceness %d; going on without\n", niceness);
+    }
+    return "normal priority";
 }
 
 bool Executable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }

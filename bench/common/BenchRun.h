@@ -76,6 +76,12 @@ struct Spread {
 };
 Spread SpreadOf(const std::vector<double>& values);
 
+// For a machine others are using: the niceness (when not 0) or the first-in-first-out real-time
+// class for this process and everything it starts from now on, the server included, so the
+// others' work decides the figures less; every client gets the same. The system still leaves
+// the others a twentieth of the processors. Returns how the runs go, for the report's heading.
+std::string RaisePriority(int niceness, bool realtime);
+
 bool SameFiles(const std::string& a, const std::string& b);
 bool Executable(const std::string& path);
 

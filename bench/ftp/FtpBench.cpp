@@ -9,7 +9,7 @@
 // max and the ratios to the best peer of this run (bench/common/BenchRun.h). Every run is bounded
 // and the program ends by itself.
 //
-// Usage: bench_ftp [--runs N] [--size-mib N] [--files N] [--nice N] [--skip-large] [--skip-pipe]
+// Usage: bench_ftp [--runs N] [--size-mib N] [--files N] [--nice N | --realtime] [--skip-large] [--skip-pipe]
 //                  [--skip-small] [--skip-idle]
 // Needs root (vsftpd), curl and lftp; a missing client is left out with a note.
 #include <netinet/in.h>
@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
     std::int64_t sizeMiB = 1024;
     int files = 1000;
     int niceness = 0;
+    bool realtime = false;
     bool large = true, pipe = true, small = true, idle = true;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -130,6 +131,8 @@ int main(int argc, char** argv) {
             files = std::clamp(std::atoi(argv[++i]), 1, 10000);
         else if (arg == "--nice" && i + 1 < argc)
             niceness = std::clamp(std::atoi(argv[++i]), -20, 19);
+        else if (arg == "--realtime")
+            realtime = true;
         else if (arg == "--skip-large")
             large = false;
         else if (arg == "--skip-pipe")
@@ -140,7 +143,7 @@ int main(int argc, char** argv) {
             idle = false;
         else {
             std::fprintf(stderr,
-                         "usage: bench_ftp [--runs N] [--size-mib N] [--files N] [--nice N] [--skip-large] "
+                         "usage: bench_ftp [--runs N] [--size-mib N] [--files N] [--nice N | --realtime] [--skip-large] "
                          "[--skip-pipe] [--skip-small] [--skip-idle]\n");
             return 2;
         }
@@ -150,10 +153,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_ftp: %s\n", reason.c_str());
         return 1;
     }
-    // On a machine others use, a higher priority for the server and every client alike keeps
-    // their load from deciding the figures; all clients get the same.
-    if (niceness != 0 && ::setpriority(PRIO_PROCESS, 0, niceness) != 0)
-        std::fprintf(stderr, "bench_ftp: cannot set niceness %d; going on without\n", niceness);
     const std::string tool = MIRELO_FTP_TOOL;
     TempDir root;
     TempDir work;
@@ -165,6 +164,7 @@ int main(int argc, char** argv) {
         std::snprintf(name, sizeof name, "many/f%04d.bin", i);
         WritePattern(root / name, 10 * 1024 + i);  // each its own length and bytes
     }
+    const std::string priority = RaisePriority(niceness, realtime);
     VsftpdServer server(root.Path(), 20000);
     std::string port = std::to_string(server.Port());
     std::string url = "ftp://127.0.0.1:" + port + "/";
@@ -172,8 +172,8 @@ int main(int argc, char** argv) {
     if (!haveCurl || !haveLftp)
         std::printf("note: %s missing; left out (scripts/install-deps test installs them)\n",
                     !haveCurl ? "curl" : "lftp");
-    std::printf("vsftpd on 127.0.0.1:%s; a check run and %d counted runs per client and case; niceness %d\n",
-                port.c_str(), runs, niceness);
+    std::printf("vsftpd on 127.0.0.1:%s; a check run and %d counted runs per client and case; %s\n",
+                port.c_str(), runs, priority.c_str());
     // Every client logs on anonymously, asks for binary type and opens each data connection with
     // PASV; lftp stops at the first failed command, so its exit status means something.
     const std::string lftpSet =
