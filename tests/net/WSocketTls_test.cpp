@@ -28,7 +28,7 @@ protected:
 
     // A socket that starts TLS as soon as it is connected to the server, recording its events.
     std::unique_ptr<Client> Connect(const std::string& hostName, const std::string& caFile,
-                                    TTlsSession resume = nullptr)
+                                    TTlsSession resume = nullptr, std::uint16_t port = 0)
     {
         auto client = std::make_unique<Client>();
         Client* c = client.get();
@@ -64,7 +64,7 @@ protected:
                 c->Received.append(buffer, static_cast<std::size_t>(n));
         };
         s.SetAddr("127.0.0.1");
-        s.SetPort(std::to_string(server_.Port()));
+        s.SetPort(std::to_string(port != 0 ? port : server_.Port()));
         s.Connect();
         return client;
     }
@@ -118,6 +118,14 @@ TEST_P(TlsSocket, AnAuthorityOutsideTheTrustStoreIsRefused)
     ASSERT_TRUE(PumpUntil(*loop_, [&] { return c->Closed; }));
     EXPECT_EQ(c->Events, (Events{"connected 0", "tls-error 20102", "tls-done 20102", "closed 20102"}));
     EXPECT_EQ(TlsErrorUserText(20102), "O certificado do servidor não é de uma autoridade confiável.");
+}
+
+TEST_P(TlsSocket, AnExpiredCertificateIsRefused)
+{
+    TlsTestServer expired(true);
+    auto c = Connect("localhost", TlsTestServer::CaFile(), nullptr, expired.Port());
+    ASSERT_TRUE(PumpUntil(*loop_, [&] { return c->Closed; }));
+    EXPECT_EQ(c->Events, (Events{"connected 0", "tls-error 20104", "tls-done 20104", "closed 20104"}));
 }
 
 TEST_P(TlsSocket, ASecondConnectionResumesTheSessionOfTheFirst)

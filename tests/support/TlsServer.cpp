@@ -14,9 +14,11 @@ const std::string& CertificateFolder() {
 
 }  // namespace
 
-TlsTestServer::TlsTestServer() {
-    process_ = std::make_unique<ServerProcess>(std::vector<std::string>{
-        "/usr/bin/python3", TestSupportDir() + "tls_server.py", "--certs", CertificateFolder()});
+TlsTestServer::TlsTestServer(bool expired) {
+    std::vector<std::string> argv{"/usr/bin/python3", TestSupportDir() + "tls_server.py", "--certs", CertificateFolder()};
+    if (expired)
+        argv.push_back("--expired");
+    process_ = std::make_unique<ServerProcess>(argv);
     port_ = process_->ReadAnnouncedPort("the TLS test server");
 }
 

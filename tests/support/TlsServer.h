@@ -13,7 +13,8 @@ class ServerProcess;
 
 class TlsTestServer {
 public:
-    TlsTestServer();
+    // `expired`: the server shows a certificate that expired yesterday.
+    explicit TlsTestServer(bool expired = false);
     ~TlsTestServer();
     TlsTestServer(const TlsTestServer&) = delete;
     TlsTestServer& operator=(const TlsTestServer&) = delete;

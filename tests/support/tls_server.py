@@ -3,7 +3,8 @@
 
 --certs FOLDER holds a test authority and a server certificate signed by it (ca.pem, ca.key,
 server.pem, server.key; the server certificate names localhost and 127.0.0.1 and is valid for a
-few days); they are made there when server.pem is missing. With --certs-only the script stops
+few days), and expired.pem, the same certificate for the same key but expired since yesterday;
+they are made there when server.pem is missing. --expired serves the expired one. With --certs-only the script stops
 there, for other servers that need the same files. Otherwise it serves TLS on 127.0.0.1 on a
 port the system picks and prints the port on its first line of standard output once it accepts
 connections.
@@ -55,6 +56,10 @@ def make_certs(folder):
                   "basicConstraints=CA:FALSE\n"
                   "keyUsage=critical,digitalSignature\n"
                   "extendedKeyUsage=serverAuth\n")
+    openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "-1", "-out", "expired.pem", "-extfile", "server.ext",
+            cwd=folder)
+    # Written last: its presence says the folder is complete.
     openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
             "-CAcreateserial", "-days", "3", "-out", "server.pem", "-extfile", "server.ext",
             cwd=folder)
@@ -109,6 +114,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--certs", required=True)
     parser.add_argument("--certs-only", action="store_true")
+    parser.add_argument("--expired", action="store_true")
     args = parser.parse_args()
     if not os.path.exists(os.path.join(args.certs, "server.pem")):
         make_certs(args.certs)
@@ -118,7 +124,7 @@ def main():
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     # A connection that ends without close_notify must show as such, not as a clean end.
     context.options &= ~getattr(ssl, "OP_IGNORE_UNEXPECTED_EOF", 0)
-    context.load_cert_chain(os.path.join(args.certs, "server.pem"),
+    context.load_cert_chain(os.path.join(args.certs, "expired.pem" if args.expired else "server.pem"),
                             os.path.join(args.certs, "server.key"))
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
