@@ -26,7 +26,6 @@ namespace {
 
 constexpr const char* kAtencao = "Atenção.";
 constexpr const char* kTituloPrograma = "Downloader dos Formulários Eletrônicos Mirelo";
-constexpr const char* kConexaoCaiu = "A Conexão caiu por Time-out";
 constexpr const char* kPastaSuporte = "/suporte/";
 constexpr std::int64_t kMaxDiscos = 999;
 // The progress window closes as soon as it is told the file has ended; this only bounds a
@@ -99,10 +98,9 @@ ResultadoExecucao TExecucaoDownload::btnBaixarClick()
         Aviso("Nenhum componente foi escolhido.");
         return Resultado;
     }
-    if (!Sessao.IsControlOpen() && !Sessao.GaranteConexao()) {
-        Aviso(kConexaoCaiu);
+    // The session has told the user why it could not log on again (or the user gave up).
+    if (!Sessao.IsControlOpen() && !Sessao.GaranteConexao())
         return Resultado;
-    }
 
     EmExecucao_ = true;
     try {
@@ -483,7 +481,7 @@ void TExecucaoDownload::Conecta()
     // A new log-on starts wherever the server puts it.
     DiretorioServidor.clear();
     if (!Sessao.GaranteConexao() || !Sessao.IsControlOpen())
-        throw EFimExecucao(FimExecucao::Interrompida, kConexaoCaiu);
+        throw EFimExecucao(FimExecucao::Interrompida, Sessao.TextoConexaoPerdida());
 }
 
 bool TExecucaoDownload::Executa(void (TFtpClient::*pedido)())
@@ -494,7 +492,7 @@ bool TExecucaoDownload::Executa(void (TFtpClient::*pedido)())
         (ftp.*pedido)();
     } catch (const FtpException& erro) {
         if (!ftp.IsControlOpen())
-            throw EFimExecucao(FimExecucao::Interrompida, kConexaoCaiu);
+            throw EFimExecucao(FimExecucao::Interrompida, Sessao.TextoConexaoPerdida());
         throw EFimExecucao(FimExecucao::Interrompida,
                            std::string("O download foi interrompido.\r") + erro.what());
     }
@@ -502,7 +500,7 @@ bool TExecucaoDownload::Executa(void (TFtpClient::*pedido)())
         // Closing the program: leave quietly. A time-out: FtpPronto has said so already.
         if (Sessao.Encerrando() || Sessao.Loop().QuitRequested())
             throw EFimExecucao(FimExecucao::Interrompida, std::string());
-        throw EFimExecucao(FimExecucao::Interrompida, kConexaoCaiu, true);
+        throw EFimExecucao(FimExecucao::Interrompida, Sessao.TextoConexaoPerdida(), true);
     }
     return ftp.StatusCode() == 0;
 }

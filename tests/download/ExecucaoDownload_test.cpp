@@ -340,15 +340,19 @@ TEST_P(ExecucaoDownload, NothingMarkedOrNoConnectionOrNoStopsBeforeAnythingIsWri
     EXPECT_TRUE(site.Retrs().size() == 0 || site.ContaRetr("ajuda.zip") == 0);
 }
 
-TEST_P(ExecucaoDownload, ConnectionCutDuringTheRunEndsItWithTheTimeOutMessage)
+// The server goes away for good: the log-on again fails, and the run ends saying that the
+// connection was closed, keeping what arrived.
+TEST_P(ExecucaoDownload, ConnectionCutDuringTheRunEndsItSayingSo)
 {
     Seleciona(1, 0);
     janelas.ParaEm = "setup.w02";
     janelas.OnPara = [this] { site.Para(); };
     const ResultadoExecucao resultado = Executa();
     EXPECT_EQ(resultado.Fim, FimExecucao::Interrompida);
-    EXPECT_NE(servicos.Texts().find("A Conexão caiu por Time-out"), std::string::npos)
+    EXPECT_NE(servicos.Texts().find("Não foi possível conectar ao FTP"), std::string::npos)
         << servicos.Texts();
+    EXPECT_EQ(servicos.Boxes.back().Text, sessao->TextoConexaoPerdida());
+    EXPECT_EQ(resultado.Mensagem, sessao->TextoConexaoPerdida());
     EsperaIgual("setup.exe", 40000);
     EXPECT_FALSE(fs::exists(Destino("Regras.Ini")));
     EXPECT_TRUE(janelas.Perguntas.empty());
