@@ -1,6 +1,11 @@
 #include "app/Imagens.h"
 
+#include <algorithm>
+#include <functional>
+
 #include <QFont>
+#include <QIconEngine>
+#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -9,12 +14,69 @@
 namespace mirelo_app {
 namespace {
 
-QPixmap Transparente(int lado)
+// A transparent pixmap of `lado` x `lado` logical pixels for a screen of `dpr` device pixels
+// per pixel: painted in logical coordinates, it holds every device pixel, so it stays sharp.
+QPixmap Transparente(int lado, qreal dpr)
 {
-    QPixmap pixmap(lado, lado);
+    QPixmap pixmap(QSize(lado, lado) * dpr);
+    pixmap.setDevicePixelRatio(dpr);
     pixmap.fill(Qt::transparent);
     return pixmap;
 }
+
+// An icon that paints its picture anew for every size and pixel ratio asked of it.
+class TMotorDesenho : public QIconEngine {
+public:
+    TMotorDesenho(std::function<QPixmap(qreal)> desenha, int lado)
+        : Desenha(std::move(desenha)), Lado(lado)
+    {
+    }
+
+    // `tamanho` is in device pixels.
+    QPixmap pixmap(const QSize& tamanho, QIcon::Mode modo, QIcon::State) override
+    {
+        const qreal fator = qreal(std::min(tamanho.width(), tamanho.height())) / Lado;
+        if (fator <= 0)
+            return {};
+        QPixmap pixmap = Desenha(fator);
+        pixmap.setDevicePixelRatio(1.0);
+        return modo == QIcon::Disabled ? Apagado(pixmap) : pixmap;
+    }
+
+    void paint(QPainter* p, const QRect& area, QIcon::Mode modo, QIcon::State estado) override
+    {
+        const qreal dpr = p->device()->devicePixelRatioF();
+        QPixmap imagem = pixmap(area.size() * dpr, modo, estado);
+        imagem.setDevicePixelRatio(dpr);
+        p->drawPixmap(area, imagem);
+    }
+
+    QSize actualSize(const QSize& tamanho, QIcon::Mode, QIcon::State) override
+    {
+        const int lado = std::min(tamanho.width(), tamanho.height());
+        return {lado, lado};
+    }
+
+    QIconEngine* clone() const override { return new TMotorDesenho(Desenha, Lado); }
+
+private:
+    // A disabled control's picture: grey and faint.
+    static QPixmap Apagado(const QPixmap& pixmap)
+    {
+        QImage imagem = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < imagem.height(); ++y) {
+            auto* linha = reinterpret_cast<QRgb*>(imagem.scanLine(y));
+            for (int x = 0; x < imagem.width(); ++x) {
+                const int cinza = qGray(linha[x]);
+                linha[x] = qRgba(cinza, cinza, cinza, qAlpha(linha[x]) / 2);
+            }
+        }
+        return QPixmap::fromImage(imagem);
+    }
+
+    std::function<QPixmap(qreal)> Desenha;
+    int Lado;
+};
 
 void Folha(QPainter& p)
 {
@@ -78,9 +140,9 @@ void Cadeado(QPainter& p)
 
 }  // namespace
 
-QPixmap ImagemArvore(int indice)
+QPixmap ImagemArvore(int indice, qreal dpr)
 {
-    QPixmap pixmap = Transparente(kLadoImagemArvore);
+    QPixmap pixmap = Transparente(kLadoImagemArvore, dpr);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     switch (indice) {
@@ -127,17 +189,18 @@ void PintaLogotipo(QPainter& p)
     p.drawLine(QPointF(45, 44), QPointF(45, 18));
 }
 
-QPixmap Logotipo()
+QPixmap Logotipo(qreal dpr)
 {
-    QPixmap pixmap = Transparente(kLadoLogotipo);
+    QPixmap pixmap = Transparente(kLadoLogotipo, dpr);
     QPainter p(&pixmap);
     PintaLogotipo(p);
     return pixmap;
 }
 
-QPixmap ArteCabecalho(int largura, int altura)
+QPixmap ArteCabecalho(int largura, int altura, qreal dpr)
 {
-    QPixmap pixmap(largura, altura);
+    QPixmap pixmap(QSize(largura, altura) * dpr);
+    pixmap.setDevicePixelRatio(dpr);
     pixmap.fill(kAzulCabecalho);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
@@ -159,9 +222,9 @@ QPixmap ArteCabecalho(int largura, int altura)
     return pixmap;
 }
 
-QPixmap ImagemCancelar()
+QPixmap ImagemCancelar(qreal dpr)
 {
-    QPixmap pixmap = Transparente(16);
+    QPixmap pixmap = Transparente(16, dpr);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
@@ -173,9 +236,9 @@ QPixmap ImagemCancelar()
     return pixmap;
 }
 
-QPixmap ImagemSair()
+QPixmap ImagemSair(qreal dpr)
 {
-    QPixmap pixmap = Transparente(16);
+    QPixmap pixmap = Transparente(16, dpr);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(0x60, 0x40, 0x20), 1));
@@ -185,6 +248,27 @@ QPixmap ImagemSair()
     p.drawLine(QPointF(7, 8), QPointF(14.5, 8));
     p.drawPolyline(QPolygonF({{12, 5.5}, {14.5, 8}, {12, 10.5}}));
     return pixmap;
+}
+
+QIcon IconeArvore(int indice)
+{
+    return QIcon(new TMotorDesenho([indice](qreal dpr) { return ImagemArvore(indice, dpr); },
+                                   kLadoImagemArvore));
+}
+
+QIcon IconeLogotipo()
+{
+    return QIcon(new TMotorDesenho([](qreal dpr) { return Logotipo(dpr); }, kLadoLogotipo));
+}
+
+QIcon IconeCancelar()
+{
+    return QIcon(new TMotorDesenho([](qreal dpr) { return ImagemCancelar(dpr); }, 16));
+}
+
+QIcon IconeSair()
+{
+    return QIcon(new TMotorDesenho([](qreal dpr) { return ImagemSair(dpr); }, 16));
 }
 
 }  // namespace mirelo_app

@@ -61,10 +61,14 @@ TPainelFundo::TPainelFundo(QImage fundo, QWidget* parent) : QFrame(parent), Fund
 void TPainelFundo::paintEvent(QPaintEvent* event)
 {
     if (!Fundo_.isNull()) {
-        // Stretched once per size, not at every repaint.
-        if (Esticado_.size() != size())
+        // Stretched once per size, not at every repaint, to every device pixel of the screen.
+        const qreal dpr = devicePixelRatioF();
+        const QSize fisico = size() * dpr;
+        if (Esticado_.size() != fisico) {
             Esticado_ = QPixmap::fromImage(
-                Fundo_.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+                Fundo_.scaled(fisico, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            Esticado_.setDevicePixelRatio(dpr);
+        }
         QPainter p(this);
         p.drawPixmap(0, 0, Esticado_);
     }

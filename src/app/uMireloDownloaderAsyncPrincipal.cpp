@@ -226,7 +226,7 @@ TfrmMireloDownloaderAsyncPrincipal::TfrmMireloDownloaderAsyncPrincipal(TSessaoDo
 {
     setWindowTitle(QStringLiteral("Downloader dos Formulários Eletrônicos Mirelo"));
     setFont(FonteJanela());
-    setWindowIcon(QIcon(Logotipo()));
+    setWindowIcon(IconeLogotipo());
 
     CriaMenu();
     CriaBandas();
@@ -285,7 +285,7 @@ void TfrmMireloDownloaderAsyncPrincipal::SetDialogoProxy(TfMireloDownloaderAsync
 
 QIcon TfrmMireloDownloaderAsyncPrincipal::ImagemBarra(int indice)
 {
-    return QIcon(indice == 1 ? ImagemCancelar() : ImagemSair());
+    return indice == 1 ? IconeCancelar() : IconeSair();
 }
 
 void TfrmMireloDownloaderAsyncPrincipal::Dica(QWidget* controle, const QString& texto)
@@ -340,7 +340,7 @@ void TfrmMireloDownloaderAsyncPrincipal::CriaBandas()
 
 QWidget* TfrmMireloDownloaderAsyncPrincipal::CriaCabecalho()
 {
-    auto* cabecalho = new TPainelFundo(ArteCabecalho(735, 70).toImage(), this);
+    auto* cabecalho = new TPainelFundo(ArteCabecalho(735, 70, devicePixelRatioF()).toImage(), this);
     cabecalho->setFixedHeight(70);
     cabecalho->setAutoFillBackground(true);
     QPalette paleta = cabecalho->palette();
@@ -349,7 +349,7 @@ QWidget* TfrmMireloDownloaderAsyncPrincipal::CriaCabecalho()
 
     auto* logo = new TRotuloClicavel(cabecalho);
     Image1 = logo;
-    Image1->setPixmap(Logotipo());
+    Image1->setPixmap(Logotipo(devicePixelRatioF()));
     Image1->setCursor(Qt::PointingHandCursor);
     Dica(Image1, QStringLiteral("Clique aqui para abrir a página do Orva."));
     // A link like the help-desk strip: reached with Tab, opened with Enter or Space.
@@ -768,7 +768,7 @@ void TfrmMireloDownloaderAsyncPrincipal::SetImagem(QTreeWidgetItem* node, int im
 {
     // Image and selected image are one picture here, so they always change together.
     node->setData(0, kRoleImagem, imagem);
-    node->setIcon(0, QIcon(ImagemArvore(imagem)));
+    node->setIcon(0, IconeArvore(imagem));
     // Screen readers cannot see the pictures: the kind of node, and a component's mark, in words.
     const QString nome = node->text(0);
     switch (imagem) {

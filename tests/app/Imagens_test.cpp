@@ -32,6 +32,33 @@ TEST(Imagens, SixDistinctTreePicturesOfTwentyByTwenty)
     EXPECT_EQ(vistas.size(), kImagensArvore);
 }
 
+// On a 200 % screen the pictures are painted with twice the pixels, not stretched from 1x.
+TEST(Imagens, PicturesArePaintedForTheScreensPixelRatio)
+{
+    QtTestApp();
+    for (int i = 0; i < kImagensArvore; ++i) {
+        const QPixmap dobro = IconeArvore(i).pixmap(QSize(20, 20), 2.0);
+        EXPECT_EQ(dobro.size(), QSize(40, 40)) << i;
+        EXPECT_EQ(dobro.devicePixelRatio(), 2.0) << i;
+        EXPECT_EQ(dobro.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                  ImagemArvore(i, 2.0).toImage().convertToFormat(
+                      QImage::Format_ARGB32_Premultiplied))
+            << i;
+    }
+    const QPixmap logo = Logotipo(2.0);
+    EXPECT_EQ(logo.size(), QSize(128, 128));
+    EXPECT_EQ(logo.deviceIndependentSize(), QSizeF(64, 64));
+    EXPECT_EQ(IconeLogotipo().pixmap(QSize(64, 64), 2.0).size(), QSize(128, 128));
+    EXPECT_EQ(IconeCancelar().pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
+    // Painted, not scaled: a smooth upscale of the 1x picture has no edge as sharp.
+    const QImage pintado = Logotipo(2.0).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage esticado = Logotipo(1.0)
+                                .toImage()
+                                .scaled(128, 128, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                .convertToFormat(QImage::Format_ARGB32);
+    EXPECT_NE(pintado, esticado);
+}
+
 TEST(Jpeg, TheBuiltInBackgroundDecodesFromMemory)
 {
     const QImage fundo = FundoDetalhes();
