@@ -510,6 +510,13 @@ void TCustomFtpCli::RetrieveFirstReply() {
         OpenRetrieveFileOnce();
         return;
     }
+    // A passive server that could not open the data connection may answer before this side has
+    // met the failed connect: its 425 says the same.
+    if (replyCode_ == 425 && passiveMode_ && !dataLinkLost_) {
+        dataLinkLost_ = true;
+        dataLinkFailure_ = lastReply_;
+        redoWithPort_ = FallBackToPort();
+    }
     if (dataLinkLost_) {
         StopTransferWatch();
         if (redoWithPort_ && replyCode_ != 421 && RedoTransferWithPort())

@@ -16,6 +16,7 @@
 #include "FaultyFtpServer.h"
 #include "ProgramRun.h"
 #include "FtpServers.h"
+#include "LoopBackends.h"
 #include "TempDir.h"
 #include "ftp/Ftpcli.h"
 #include "platform/PollEventLoop.h"
@@ -305,6 +306,148 @@ TEST_P(FtpClientFaults, AMultiLineReplyThatNeverEndsIsEndedByTheTimeout) {
     if (MemoryChecked()) {
         EXPECT_LT(ResidentKb() - before, 64 * 1024);
     }
+}
+
+}  // namespace
+
+// --- Recovery: what the component gives a caller that retries -------------------------------
+
+namespace {
+
+// The client set up as the session and the tool use it: passive first, PORT as the fallback, on
+// each event-loop backend.
+class FtpTransferRecovery : public testing::TestWithParam<LoopBackend> {
+protected:
+    void SetUp() override {
+        server.AddFile("/pub/dados.bin", kBig);
+        loop = MakeEventLoop(GetParam());
+        ftp = std::make_unique<TFtpClient>(*loop);
+        ftp->SetHostName("127.0.0.1");
+        ftp->SetPort(std::to_string(server.Port()));
+        ftp->SetUserName("anonymous");
+        ftp->SetPassWord("teste@mirelo.net");
+        ftp->SetPassiveMode(true);
+        ftp->SetPassiveFallback(true);
+        ftp->SetTimeout(20);
+        ftp->OnRequestDone = [this](TObject*, TFtpRequest request, std::uint16_t error) {
+            done.emplace_back(request, error);
+            controlOpenAtDone.push_back(ftp->IsControlOpen());
+        };
+        ftp->SetHostDirName("/pub");
+        ftp->SetHostFileName("dados.bin");
+        ftp->SetLocalFileName(local / "dados.bin");
+    }
+
+    void TearDown() override {
+        if (HasFailure())
+            for (const std::string& command : server.Commands())
+                std::printf("  server got: %.200s\n", command.c_str());
+        ftp.reset();
+        PumpPending(*loop);
+    }
+
+    int Run(void (TCustomFtpCli::*request)()) {
+        const std::size_t before = done.size();
+        (ftp.get()->*request)();
+        if (!PumpUntil(*loop, [&] { return done.size() > before; }, std::chrono::seconds(20)))
+            return -1;
+        return done.back().second;
+    }
+
+    void LogOn() {
+        ASSERT_EQ(Run(&TCustomFtpCli::LogOn), 0) << ftp->ErrorMessage();
+        ASSERT_EQ(Run(&TCustomFtpCli::TypeBinaryStep), 0) << ftp->ErrorMessage();
+        ASSERT_EQ(Run(&TCustomFtpCli::CwdStep), 0) << ftp->ErrorMessage();
+    }
+
+    std::string Reason() const { return ftp->ErrorMessage().empty() ? ftp->LastReply() : ftp->ErrorMessage(); }
+
+    FaultyFtpServer server;
+    TempDir local;
+    std::unique_ptr<platform::EventLoop> loop;
+    std::unique_ptr<TFtpClient> ftp;
+    std::vector<std::pair<TFtpRequest, std::uint16_t>> done;
+    std::vector<bool> controlOpenAtDone;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, FtpTransferRecovery, testing::Values(LoopBackend::Poll, LoopBackend::Qt),
+                         LoopBackendName);
+
+// A server or a network that will not do passive: the request goes on with PORT, and so do the
+// ones after it, without asking passive again.
+TEST_P(FtpTransferRecovery, PassiveRefusedOrUnreachableFallsBackToPort) {
+    LogOn();
+    server.SetFault(Fault::RefusePasv, "PASV");
+    EXPECT_EQ(Run(&TCustomFtpCli::GetFile), 0) << Reason();
+    EXPECT_EQ(LocalSize(local / "dados.bin"), static_cast<std::int64_t>(kBig.size()));
+    EXPECT_FALSE(ftp->PassiveMode());
+    EXPECT_EQ(Run(&TCustomFtpCli::GetFile), 0) << Reason();
+    EXPECT_EQ(server.CountCommands("PASV"), 1);
+    EXPECT_EQ(server.CountCommands("PORT"), 2);
+
+    // The data port named by the 227 refuses the connection: the same request is done over PORT,
+    // with its restart.
+    ftp->SetPassiveMode(true);
+    server.SetFault(Fault::DataNeverOpens, "PASV", "", 1);
+    local.Write("dados.bin", kBig.substr(0, 1000));
+    EXPECT_EQ(Run(&TCustomFtpCli::ResumeGetFile), 0) << Reason();
+    EXPECT_TRUE(local.Read("dados.bin") == kBig) << "the file differs from the served one";
+    EXPECT_FALSE(ftp->PassiveMode());
+    EXPECT_EQ(server.CountCommands("REST 1000"), 2);
+}
+
+// A transfer whose data stops while both connections stay up ends by the stall limit, not by the
+// Timeout nor by the caller's wait, and its partial file stays for a resume.
+TEST_P(FtpTransferRecovery, StalledTransferEndsByTheStallLimitAndResumes) {
+    LogOn();
+    ftp->SetStallTimeout(1);
+    server.SetCutAfter(100000);
+    server.SetFault(Fault::StallTransfer, "RETR", "", 1);
+    EXPECT_EQ(Run(&TCustomFtpCli::GetFile), 426);
+    EXPECT_EQ(Reason(), "426 No data for 1 seconds: transfer stalled");
+    // The server still owes its answer to the stalled transfer: that session is given up.
+    EXPECT_FALSE(controlOpenAtDone.back());
+    EXPECT_EQ(LocalSize(local / "dados.bin"), 100000);
+
+    LogOn();
+    EXPECT_EQ(Run(&TCustomFtpCli::ResumeGetFile), 0) << Reason();
+    EXPECT_TRUE(local.Read("dados.bin") == kBig) << "the file differs from the served one";
+    EXPECT_EQ(server.BytesSent("/pub/dados.bin"), static_cast<std::int64_t>(kBig.size()));
+}
+
+// The caller's own waiting operation is ended by the stall limit too.
+TEST_P(FtpTransferRecovery, WaitUntilReadyHonoursTheStallLimit) {
+    LogOn();
+    ftp->SetStallTimeout(1);
+    server.SetFault(Fault::StallTransfer, "RETR", "", 1);
+    ftp->GetFile();
+    EXPECT_FALSE(ftp->WaitUntilReady());
+    EXPECT_EQ(ftp->ErrorMessage(), "426 No data for 1 seconds: transfer stalled");
+    EXPECT_EQ(ftp->StatusCode(), 426);
+}
+
+// A data connection that cannot be made while the server keeps silent: a short grace, then 425,
+// not the Timeout.
+TEST_P(FtpTransferRecovery, UnreachableDataPortWithASilentServerEndsAfterTheGrace) {
+    ftp->SetPassiveFallback(false);
+    ftp->SetTimeout(2);
+    LogOn();
+    server.SetFault(Fault::DataNeverOpens, "PASV");
+    server.AddFault(Fault::NoReply, "RETR");
+    EXPECT_EQ(Run(&TCustomFtpCli::GetFile), 425);
+    EXPECT_EQ(Reason().rfind("Unable to establish data connection", 0), 0u) << Reason();
+    EXPECT_FALSE(ftp->IsControlOpen());
+    EXPECT_EQ(LocalSize(local / "dados.bin"), -1) << "the local file was touched before the server accepted";
+}
+
+// A 421 is the server closing: the request ends with it and the connection is already closed
+// when the caller hears of it, so a retry knows to log on again.
+TEST_P(FtpTransferRecovery, A421ClosesTheSessionBeforeTheRequestIsReported) {
+    LogOn();
+    server.SetFault(Fault::Reply421, "SIZE");
+    EXPECT_EQ(Run(&TCustomFtpCli::SizeStep), 421);
+    EXPECT_FALSE(controlOpenAtDone.back());
+    EXPECT_EQ(ftp->EngineState(), fesReady);
 }
 
 }  // namespace
