@@ -260,6 +260,18 @@ SizeReplyParse ParseAnnouncedSize(std::string_view reply) {
     return result;
 }
 
+bool ReplySaysNoFiles(std::string_view reply) {
+    constexpr std::string_view kNoFiles = "no files";
+    for (std::size_t i = 0; i + kNoFiles.size() <= reply.size(); ++i) {
+        std::size_t matched = 0;
+        while (matched < kNoFiles.size() && AsciiLower(reply[i + matched]) == kNoFiles[matched])
+            ++matched;
+        if (matched == kNoFiles.size())
+            return true;
+    }
+    return false;
+}
+
 std::string ParseReplyDirName(std::string_view reply) {
     std::size_t pos = SkipCodeAndBlanks(reply);
     std::string name;

@@ -107,6 +107,10 @@ SizeReplyParse ParseSizeReply(std::string_view reply);
 // "(N bytes)" (any case) or N does not fit in 64 bits.
 SizeReplyParse ParseAnnouncedSize(std::string_view reply);
 
+// Whether a refusal of LIST or NLST means an empty listing rather than a failure: servers answer
+// a listing of nothing with 450 or 550 "No files found" (any case).
+bool ReplySaysNoFiles(std::string_view reply);
+
 // The directory quoted after the reply code ("257 \"/a \"\"b\"\"\" created" gives `/a "b"`): a
 // doubled quote stands for one, and an unterminated name runs to the end of the line. Empty when
 // the text after the code does not start with a quote.

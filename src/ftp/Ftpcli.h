@@ -378,6 +378,10 @@ private:
     void RetrieveConnected(std::uint16_t error);
     void RetrieveDataAvailable(std::uint16_t error);
     void RetrieveFirstReply();
+    // The first reply to a retrieval says there is nothing to move: a listing of nothing (450 or
+    // 550 "no files") or a closing reply with no 150 before it.
+    bool IsEmptyRetrievalReply() const;
+    void EndEmptyRetrieval();
     void RetrieveClosingReply();
     void RetrieveClosed(std::uint16_t error);
     void CheckRetrieveEnd();

@@ -499,6 +499,10 @@ void TCustomFtpCli::RetrieveDataAvailable(std::uint16_t) {
 
 void TCustomFtpCli::RetrieveFirstReply() {
     Display("< " + lastReply_);
+    if (IsEmptyRetrievalReply()) {
+        EndEmptyRetrieval();
+        return;
+    }
     if (replyCode_ == 150 || replyCode_ == 125) {
         fNext_ = ReplyHandler::RetrClosing;
         if (dataLinkLost_) {
@@ -530,6 +534,26 @@ void TCustomFtpCli::RetrieveFirstReply() {
     }
     retrieveFilePending_ = false;
     RefuseTransfer();
+}
+
+bool TCustomFtpCli::IsEmptyRetrievalReply() const {
+    if (replyCode_ == 226 || replyCode_ == 250)
+        return true;
+    return (replyCode_ == 450 || replyCode_ == 550) && dataCommand_ != "RETR" && ftp::ReplySaysNoFiles(lastReply_);
+}
+
+// An empty transfer, not a refusal: the local file is the empty file asked for. Data that came
+// before the reply (active mode, where the connections race) means the server only skipped its
+// 150, and the data connection's close ends the transfer as usual.
+void TCustomFtpCli::EndEmptyRetrieval() {
+    fNext_ = ReplyHandler::RetrClosing;
+    finalReplySeen_ = true;
+    if (transferredBytes_ == 0) {
+        CloseDataSocket();
+        dataClosedSeen_ = true;
+        dataCloseError_ = 0;
+    }
+    CheckRetrieveEnd();
 }
 
 void TCustomFtpCli::RetrieveClosingReply() {

@@ -247,6 +247,53 @@ TEST_P(FtpTransferTranscript, EmptyFileGivesAnEmptyLocalFile) {
     EXPECT_EQ(PeerFailure(), "");
 }
 
+TEST_P(FtpTransferTranscript, RetrievalAnsweredAtOnceWith226IsAnEmptyFile) {
+    dir.Write("f.bin", "old contents");
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("RETR f.bin")
+        .Reply("226 Transfer complete")
+        .Expect("PWD")
+        .Reply("257 \"/\" is the current directory");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 0);
+    EXPECT_EQ(dir.Read("f.bin"), "");
+    // Nothing of the transfer is left waiting for a reply.
+    EXPECT_EQ(h.Run(&TCustomFtpCli::PwdStep), 0);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
+TEST_P(FtpTransferTranscript, ListingOfNoFilesIsEmptyNotRefused) {
+    h.ftp->SetDisplayFileFlag(true);
+    h.ftp->SetLocalFileName("");
+    h.ftp->SetHostFileName("*.zip");
+    std::vector<std::string> lines;
+    h.ftp->OnDisplayFile = [&](TObject*, std::string& line) { lines.push_back(line); };
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("NLST *.zip")
+        .Reply("450 No files found")
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("LIST *.zip")
+        .Reply("550 No files found.")
+        .Expect("PASV")
+        .OpenPassive()
+        .Expect("LIST *.zip")
+        .Reply("550 No such file or directory.");
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::NameListDir), 0);
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ListDir), 0);
+    EXPECT_TRUE(lines.empty());
+    // A missing path is still a failure.
+    EXPECT_EQ(h.Run(&TCustomFtpCli::ListDir), 550);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
 TEST_P(FtpTransferTranscript, RefusedRetrievalReportsTheServerCode) {
     LogOnScript().Expect("PASV").OpenPassive().AcceptData().Expect("RETR f.bin").Reply("550 No such file.");
     peer.Start();
