@@ -55,8 +55,9 @@ protected:
         return result;
     }
 
+    // One try of the get: the fault plays once and is not tried away.
     ProgramResult Get(bool passive) {
-        std::vector<std::string> args;
+        std::vector<std::string> args{"--no-retry"};
         if (!passive)
             args.push_back("--active");
         for (const char* arg : {"127.0.0.1", "-e", "cwd /pub", "-e", "get dados.bin"})
@@ -97,7 +98,6 @@ TEST_F(FtpToolFaults, EveryTransferFaultFailsTheGetAndTheNextGetIsWhole) {
         {"close during the transfer", Fault::CloseDuringTransfer, "RETR", "", true, true},
         {"data reset half-way", Fault::ResetDataHalfway, "RETR", "", true, true},
         {"data reset, then 226", Fault::ResetDataClaimComplete, "RETR", "", false, true},
-        {"data never opens (passive)", Fault::DataNeverOpens, "PASV", "", true, true},
         {"data never opens (active)", Fault::DataNeverOpens, "RETR", "", false, true},
         {"reply never comes", Fault::NoReply, "RETR", "", true, true},
         {"227 of garbage", Fault::PasvGarbage, "PASV", "", true, true},
@@ -135,6 +135,40 @@ TEST_F(FtpToolFaults, ResumedGetAfterAResetBringsTheRest) {
     const ProgramResult resumed = Tool({"127.0.0.1", "-e", "cwd /pub", "-e", "resume-get dados.bin"});
     EXPECT_EQ(resumed.ExitStatus, 0) << resumed.Err;
     EXPECT_TRUE(Whole());
+}
+
+// What a bad network does to a download is gone through: a transfer cut five times (426, the
+// bytes before each cut kept and continued with REST), a session closed between two commands, a
+// passive data port that refuses the connection and a server that refuses PASV.
+TEST_F(FtpToolFaults, GetGoesOnThroughCutsClosedSessionsAndRefusedPassive) {
+    const std::int64_t size = static_cast<std::int64_t>(kDados.size());
+    const std::vector<std::string> get{"127.0.0.1", "-e", "cwd /pub", "-e", "size dados.bin", "-e", "get dados.bin"};
+    server.SetCutAfter(size / 8);
+    server.SetFault(Fault::CutTransfer, "RETR", "", 5);
+    ProgramResult result = Tool(get);
+    EXPECT_EQ(result.ExitStatus, 0) << result.Err;
+    EXPECT_TRUE(Whole());
+    EXPECT_EQ(server.CountCommands("RETR"), 6);
+    // Each cut closes the data connection in order, so no byte had to cross twice.
+    EXPECT_EQ(server.BytesSent("/pub/dados.bin"), size);
+
+    const struct {
+        const char* Name;
+        Fault What;
+        const char* Command;
+    } recovered[] = {
+        {"session closed after a reply", Fault::CloseAfterReply, "SIZE"},
+        {"data never opens (passive)", Fault::DataNeverOpens, "PASV"},
+        {"PASV refused", Fault::RefusePasv, "PASV"},
+    };
+    for (const auto& c : recovered) {
+        SCOPED_TRACE(c.Name);
+        std::filesystem::remove(sandbox.Pasta + "dados.bin");
+        server.SetFault(c.What, c.Command, "", 1);
+        result = Tool(get);
+        EXPECT_EQ(result.ExitStatus, 0) << result.Err;
+        EXPECT_TRUE(Whole());
+    }
 }
 
 TEST_F(FtpToolFaults, A64KbReplyLine) {

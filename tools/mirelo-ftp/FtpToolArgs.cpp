@@ -179,6 +179,7 @@ std::string ParseFtpToolArgs(const std::vector<std::string>& args, FtpToolOption
                                 : arg == "--ascii"    ? &options.Ascii
                                 : arg == "--trace"    ? &options.Trace
                                 : arg == "--progress" ? &options.Progress
+                                : arg == "--no-retry" ? &options.NoRetry
                                                       : nullptr) {
             if (hasInlineValue)
                 return arg + " takes no value";
@@ -222,13 +223,16 @@ std::string ParseFtpToolArgs(const std::vector<std::string>& args, FtpToolOption
 
 std::string FtpToolUsage() {
     return "usage: mirelo-ftp [--port PORT] [--user NAME] [--password TEXT] [--active] [--ascii]\n"
-           "                  [--timeout SECONDS] [--trace] [--progress]\n"
+           "                  [--timeout SECONDS] [--trace] [--progress] [--no-retry]\n"
            "                  [--proxy PROXY | --socks4 HOST:PORT | --socks4a HOST:PORT | --socks5 HOST:PORT]\n"
            "                  [--socks-user NAME] [--socks-password TEXT] HOST -e COMMAND [-e COMMAND]...\n"
            "\n"
            "Logs on to HOST (anonymous unless --user is given), runs the commands in order, and\n"
            "ends the session with QUIT. Transfers are binary and passive unless --ascii or\n"
-           "--active is given. The first failing command stops the run (exit status 1).\n"
+           "--active is given; a server or network that refuses passive gets PORT. A command\n"
+           "that finds the connection closed logs on again. A get that fails for a passing\n"
+           "reason (a cut, a reset, a stall, 421, 425, 426, 450, 451) is tried again from the\n"
+           "bytes already on disk. The first failing command stops the run (exit status 1).\n"
            "\n"
            "Commands:\n"
            "  cwd DIR                    pwd                      cdup\n"
@@ -245,6 +249,7 @@ std::string FtpToolUsage() {
            "                     (default 60; 0 waits without limit)\n"
            "  --trace            show the commands and replies on standard error\n"
            "  --progress         show a progress bar on standard error\n"
+           "  --no-retry         a get that fails is not tried again\n"
            "  --proxy PROXY      connect to the FTP proxy PROXY (on PORT) and name the server\n"
            "                     to it in the user name, as NAME@HOST\n"
            "  --socks4 HOST:PORT, --socks4a HOST:PORT, --socks5 HOST:PORT\n"

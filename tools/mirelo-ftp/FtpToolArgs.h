@@ -22,6 +22,8 @@ struct FtpToolOptions {
     int TimeoutSeconds = 60;
     bool Trace = false;
     bool Progress = false;
+    // A failed get is not tried again from the bytes on disk.
+    bool NoRetry = false;
     bool Help = false;
     // --proxy HOST: an FTP proxy that is told the target as "user@HOST" in the user name.
     std::string ProxyServer;

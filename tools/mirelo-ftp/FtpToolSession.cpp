@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+
+#include "ftp/FtpRetry.h"
 
 namespace {
 
@@ -36,8 +39,13 @@ FtpToolSession::FtpToolSession(const FtpToolOptions& options, platform::EventLoo
         ftp_->SetSocksUserCode(options_.SocksUser);
         ftp_->SetSocksPassword(options_.SocksPassword);
     }
+    // Passive first, PORT when the server or the network will not do passive; --active asks
+    // for PORT from the start.
     ftp_->SetPassiveMode(!options_.Active);
+    ftp_->SetPassiveFallback(!options_.Active);
     ftp_->SetTimeout(options_.TimeoutSeconds);
+    // A transfer with no data for as long as a reply may take has stalled.
+    ftp_->SetStallTimeout(options_.TimeoutSeconds);
     if (options_.Trace) {
         ftp_->OnDisplay = [this](TObject*, std::string& text) {
             // The password stays off the screen.
@@ -80,21 +88,75 @@ void FtpToolSession::Print(const std::string& line) {
     }
 }
 
+bool FtpToolSession::LogOn(std::string& failure, std::string& what) {
+    what = "logon";
+    if (!Request(&TCustomFtpCli::LogOn, failure))
+        return false;
+    what = options_.Ascii ? "type A" : "type I";
+    void (TCustomFtpCli::*type)() = options_.Ascii ? &TCustomFtpCli::TypeAsciiStep : &TCustomFtpCli::TypeBinaryStep;
+    return Request(type, failure);
+}
+
+bool FtpToolSession::EnsureConnected(std::string& failure) {
+    if (ftp_->IsControlOpen())
+        return true;
+    std::fprintf(err_, "mirelo-ftp: the connection was closed; logging on again\n");
+    std::string what;
+    if (!LogOn(failure, what)) {
+        failure = what + " failed: " + failure;
+        return false;
+    }
+    for (const std::string& folder : folders_) {
+        ftp_->SetHostDirName(folder);
+        if (!Request(folder == ".." ? &TCustomFtpCli::CdupStep : &TCustomFtpCli::CwdStep, failure)) {
+            failure = "cwd " + folder + " failed: " + failure;
+            return false;
+        }
+    }
+    return true;
+}
+
+void FtpToolSession::Pause(int ms) {
+    const auto deadline = platform::EventLoop::Clock::now() + std::chrono::milliseconds(ms);
+    while (platform::EventLoop::Clock::now() < deadline && !loop_.QuitRequested())
+        loop_.WaitAndDispatch(deadline);
+}
+
+bool FtpToolSession::RetryDownload(const std::string& local, bool ok, std::string& failure) {
+    TFtpRetrySchedule schedule;
+    std::int64_t before = 0;
+    while (!ok) {
+        const int code = ftp_->StatusCode() != 0 ? ftp_->StatusCode() : ftp_->ReplyCode();
+        if (!FtpFailureIsPassing(code))
+            return false;
+        const std::int64_t now = std::max<std::int64_t>(0, TFtpLocalFile::SizeOf(local));
+        const int wait = schedule.NextWaitMs(now > before);
+        if (wait < 0)
+            return false;
+        progress_.BreakLine();
+        std::fprintf(err_, "mirelo-ftp: %s; trying again from byte %lld\n", failure.c_str(), static_cast<long long>(now));
+        std::fflush(err_);
+        Pause(wait);
+        before = now;
+        if (!EnsureConnected(failure)) {
+            // A refused log-on (421 busy) is one more try that moved nothing.
+            continue;
+        }
+        ok = Request(&TCustomFtpCli::ResumeGetFile, failure);
+    }
+    return true;
+}
+
 int FtpToolSession::Run() {
     std::string failure;
-    if (!Request(&TCustomFtpCli::LogOn, failure)) {
-        std::fprintf(err_, "mirelo-ftp: logon failed: %s\n", failure.c_str());
-        Quit();
-        return 1;
-    }
-    void (TCustomFtpCli::*type)() = options_.Ascii ? &TCustomFtpCli::TypeAsciiStep : &TCustomFtpCli::TypeBinaryStep;
-    if (!Request(type, failure)) {
-        std::fprintf(err_, "mirelo-ftp: type %s failed: %s\n", options_.Ascii ? "A" : "I", failure.c_str());
+    std::string what;
+    if (!LogOn(failure, what)) {
+        std::fprintf(err_, "mirelo-ftp: %s failed: %s\n", what.c_str(), failure.c_str());
         Quit();
         return 1;
     }
     for (const FtpToolCommand& command : options_.Commands) {
-        if (!RunCommand(command, failure)) {
+        if (!EnsureConnected(failure) || !RunCommand(command, failure)) {
             std::fprintf(err_, "mirelo-ftp: %s failed: %s\n", command.Text.c_str(), failure.c_str());
             Quit();
             return 1;
@@ -137,8 +199,11 @@ bool FtpToolSession::Transfer(void (TCustomFtpCli::*request)(), const std::strin
     if (options_.Progress)
         progress_.Start(download ? remoteSize : TFtpLocalFile::SizeOf(local), offset);
     bool ok = Request(request, failure);
+    if (download && !toStdout && !options_.NoRetry)
+        ok = RetryDownload(local, ok, failure);
     if (options_.Progress)
-        progress_.Finish(ftp_->TransferredBytes() + offset);
+        progress_.Finish(download && !toStdout ? std::max<std::int64_t>(0, TFtpLocalFile::SizeOf(local))
+                                               : ftp_->TransferredBytes() + offset);
     ftp_->SetLocalStream(-1);
     if (ok && remoteSize >= 0) {
         // A regular file says by its length what it holds; a device or a pipe keeps no length,
@@ -187,7 +252,12 @@ bool FtpToolSession::RunCommand(const FtpToolCommand& command, std::string& fail
 
     if (name == "cwd") {
         ftp_->SetHostDirName(args[0]);
-        return Request(&TCustomFtpCli::CwdStep, failure);
+        if (!Request(&TCustomFtpCli::CwdStep, failure))
+            return false;
+        if (!args[0].empty() && args[0][0] == '/')
+            folders_.clear();
+        folders_.push_back(args[0]);
+        return true;
     }
     if (name == "pwd") {
         if (!Request(&TCustomFtpCli::PwdStep, failure))
@@ -195,8 +265,12 @@ bool FtpToolSession::RunCommand(const FtpToolCommand& command, std::string& fail
         Print(ftp_->ReplyDirName().empty() ? ftp_->LastReply() : ftp_->ReplyDirName());
         return true;
     }
-    if (name == "cdup")
-        return Request(&TCustomFtpCli::CdupStep, failure);
+    if (name == "cdup") {
+        if (!Request(&TCustomFtpCli::CdupStep, failure))
+            return false;
+        folders_.push_back("..");
+        return true;
+    }
     if (name == "size") {
         ftp_->SetHostFileName(args[0]);
         if (!SizeInBinary(failure))

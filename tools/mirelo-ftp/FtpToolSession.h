@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FtpToolArgs.h"
 #include "ProgressBar.h"
@@ -31,6 +32,16 @@ private:
     std::string FailureText() const;
     void Print(const std::string& line);
     void Quit();
+    // Logs on and sets the transfer type; `what` names the step that failed.
+    bool LogOn(std::string& failure, std::string& what);
+    // Servers drop idle sessions and restarts cut them: a command that finds the connection gone
+    // logs on again and goes back to the folder the commands had reached.
+    bool EnsureConnected(std::string& failure);
+    // A download into a file that fails for a passing reason is tried again from the bytes on
+    // disk (REST), as the run does; true once one try succeeded.
+    bool RetryDownload(const std::string& local, bool ok, std::string& failure);
+    // Runs the event loop for `ms` milliseconds (a wait between tries).
+    void Pause(int ms);
 
     const FtpToolOptions& options_;
     platform::EventLoop& loop_;
@@ -38,4 +49,6 @@ private:
     std::FILE* err_;
     std::unique_ptr<TFtpClient> ftp_;
     ProgressBar progress_;
+    // The folder changes since the log-on ("cdup" or a folder), replayed after a new log-on.
+    std::vector<std::string> folders_;
 };
