@@ -534,8 +534,11 @@ void TCustomFtpCli::HandleReplyLine(std::uint16_t error, const ftp::ReplyLine& l
         stopReading = true;
         return;
     case fesAwaitingReply:
-        if (!line.EndsReply)
+        // The lines before a reply's last are shown only: the handlers act on the whole reply.
+        if (!line.EndsReply) {
+            Display("< " + lastReply_);
             return;
+        }
         if (fNext_ == ReplyHandler::None) {
             RaiseUsageError("Program error: FNext is nil");
             return;

@@ -220,6 +220,9 @@ TEST_P(FtpTranscript, TextLinesOfAMultiLineReplyDoNotEndIt) {
     ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0);
     EXPECT_EQ(h.Run(&TCustomFtpCli::CwdStep), 0);
     EXPECT_EQ(h.ftp->LastReply(), "250 OK");
+    // The trace shows every line of the reply, once.
+    for (const char* line : {"< 250-Directory changed", "< 2 files are waiting", "< 250-more", "< 250 OK"})
+        EXPECT_EQ(h.TraceCount(line), 1) << line;
     // The reply's real end did not answer the next command.
     EXPECT_EQ(h.Run(&TCustomFtpCli::PwdStep), 0);
     EXPECT_EQ(h.ftp->ReplyDirName(), "/pub");
