@@ -308,6 +308,26 @@ void SplitDisplayLines(std::string_view block, const std::function<void(std::str
     }
 }
 
+void LocalLineEnds::Convert(std::string_view block, std::string& out) {
+    if (block.empty())
+        return;
+    if (heldCr_ && block.front() != '\n')
+        out += '\r';
+    heldCr_ = block.back() == '\r';
+    if (heldCr_)
+        block.remove_suffix(1);
+    std::size_t pos = 0;
+    for (std::size_t cr; (cr = block.find("\r\n", pos)) != std::string_view::npos; pos = cr + 1)
+        out.append(block.substr(pos, cr - pos));
+    out.append(block.substr(pos));
+}
+
+void LocalLineEnds::Finish(std::string& out) {
+    if (heldCr_)
+        out += '\r';
+    heldCr_ = false;
+}
+
 std::string FormatPortCommand(std::uint32_t localAddress, std::uint16_t port, bool peerIsLoopback) {
     std::uint32_t address = peerIsLoopback ? 0x7F000001u : localAddress;
     return "PORT " + std::to_string((address >> 24) & 0xFF) + "," + std::to_string((address >> 16) & 0xFF) + "," +

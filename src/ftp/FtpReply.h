@@ -120,6 +120,21 @@ std::string ParseReplyDirName(std::string_view reply);
 // bytes after it is skipped; a line cut by the end of the block is delivered as it stands.
 void SplitDisplayLines(std::string_view block, const std::function<void(std::string_view)>& emit);
 
+// Turns the CR LF line ends of text received in ASCII form (an ASCII transfer, a listing) into
+// the local LF, one received block at a time. A CR that ends a block is held until the next
+// block shows whether its LF follows; a CR not followed by LF is kept as it is.
+class LocalLineEnds {
+public:
+    // Appends `block`, converted, to `out`.
+    void Convert(std::string_view block, std::string& out);
+    // Appends what is still held once the data has ended.
+    void Finish(std::string& out);
+    void Reset() { heldCr_ = false; }
+
+private:
+    bool heldCr_ = false;
+};
+
 // "PORT a1,a2,a3,a4,p1,p2" for a data port listening on `port`. `localAddress` is the control
 // connection's local IPv4 address in host order; when the control connection goes to 127.0.0.1
 // the address part is 127,0,0,1 whatever the local interface is.

@@ -377,6 +377,10 @@ private:
     void RetrieveAccept(std::uint16_t error);
     void RetrieveConnected(std::uint16_t error);
     void RetrieveDataAvailable(std::uint16_t error);
+    // Writes a received block to the local file, with local line ends where they apply.
+    bool WriteReceived(std::string_view block);
+    // Writes what the line-end conversion still holds, before the local file closes.
+    void FinishReceivedText();
     void RetrieveFirstReply();
     // The first reply to a retrieval says there is nothing to move: a listing of nothing (450 or
     // 550 "no files") or a closing reply with no 150 before it.
@@ -527,6 +531,11 @@ private:
     std::unique_ptr<TFtpTimer> transferTimer_;
     // Received blocks land here; allocated once, so a transfer allocates nothing per block.
     std::unique_ptr<char[]> receiveBuffer_;
+    // Text received in ASCII form (an ASCII-type retrieval, a listing) is written with local line
+    // ends; the converted block lands here, allocated once.
+    bool localLineEnds_ = false;
+    ftp::LocalLineEnds lineEnds_;
+    std::string convertedBlock_;
     std::array<char, kSendBlockSize> sendBuffer_{};
 };
 

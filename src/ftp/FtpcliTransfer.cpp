@@ -327,6 +327,9 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
     if (!inSequence_)
         currentRequest_ = request;
     dataCommand_ = command;
+    // Listings are text whatever the type; files only in ASCII type.
+    localLineEnds_ = dataCommand_ != "RETR" || transferType_ == 'A';
+    lineEnds_.Reset();
     ResetTransfer();
     dataClosedSeen_ = false;
     dataSocket_->SetReceiveBatch(kReceiveBatchBytes);
@@ -482,7 +485,7 @@ void TCustomFtpCli::RetrieveDataAvailable(std::uint16_t) {
     if (!OpenRetrieveFileOnce())
         return;
     transferredBytes_ += count;
-    if (localFile_.IsOpen() && !localFile_.Write(receiveBuffer_.get(), static_cast<std::size_t>(count))) {
+    if (localFile_.IsOpen() && !WriteReceived(std::string_view(receiveBuffer_.get(), static_cast<std::size_t>(count)))) {
         Display("! Error writing local file");
         NoteTransferFailure(550, "550 Error writing local file " + localFileName_);
         dataSocket_->Shutdown(2);
@@ -572,10 +575,28 @@ void TCustomFtpCli::RetrieveClosingReply() {
     FailTransferOnClosingReply("RETR/LIST/NLST");
 }
 
+bool TCustomFtpCli::WriteReceived(std::string_view block) {
+    if (!localLineEnds_)
+        return localFile_.Write(block.data(), block.size());
+    convertedBlock_.clear();
+    lineEnds_.Convert(block, convertedBlock_);
+    return localFile_.Write(convertedBlock_.data(), convertedBlock_.size());
+}
+
+void TCustomFtpCli::FinishReceivedText() {
+    if (!localLineEnds_ || !localFile_.IsOpen())
+        return;
+    convertedBlock_.clear();
+    lineEnds_.Finish(convertedBlock_);
+    if (!convertedBlock_.empty() && !localFile_.Write(convertedBlock_.data(), convertedBlock_.size()))
+        NoteTransferFailure(550, "550 Error writing local file " + localFileName_);
+}
+
 void TCustomFtpCli::RetrieveClosed(std::uint16_t error) {
     // The reply to the data command is awaited under the Timeout, no longer the stall limit.
     if (transferWatch_ == TransferWatch::Stall)
         StopTransferWatch();
+    FinishReceivedText();
     CloseLocalFile();
     dataClosedSeen_ = true;
     dataCloseError_ = error;

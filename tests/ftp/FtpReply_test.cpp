@@ -205,6 +205,19 @@ TEST(DisplayLines, LinesEndAtAnyRunOfCrAndLf) {
     EXPECT_TRUE(DisplayLines("\r\n").empty());
 }
 
+TEST(LocalLineEnds, CrLfBecomesLfAcrossBlocks) {
+    // Every way of cutting the text into two blocks gives the same result.
+    const std::string text = "a\r\nb\r\rc\r\n\r\nd\r";
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+        ftp::LocalLineEnds ends;
+        std::string out;
+        ends.Convert(std::string_view(text).substr(0, cut), out);
+        ends.Convert(std::string_view(text).substr(cut), out);
+        ends.Finish(out);
+        EXPECT_EQ(out, "a\nb\r\rc\n\nd\r") << cut;
+    }
+}
+
 TEST(PortCommand, LoopbackPeerGetsTheLoopbackAddress) {
     EXPECT_EQ(ftp::FormatPortCommand(0x0A000005u, 1025, false), "PORT 10,0,0,5,4,1");
     EXPECT_EQ(ftp::FormatPortCommand(0x0A000005u, 1025, true), "PORT 127,0,0,1,4,1");

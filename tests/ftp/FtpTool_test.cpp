@@ -200,7 +200,8 @@ TEST_F(FtpToolProgram, CommandsRunInOneSessionAndPrintTheirResults) {
     ToolRun run = Tool({"--user", "alice", "--password", "s3cret", "-e", "cwd pub", "-e", "pwd", "-e", "size data.bin",
                         "-e", "get data.bin", "-e", "get note.txt -", "-e", "nlst", "-e", "syst", "--trace"});
     ASSERT_EQ(run.Status, 0) << run.Err;
-    EXPECT_EQ(run.Out, "/pub\n300000\nline one\r\nline two\r\ndata.bin\r\nnote.txt\r\n215 UNIX Type: L8\n");
+    // A binary get keeps the file's bytes; a listing is text, printed with local line ends.
+    EXPECT_EQ(run.Out, "/pub\n300000\nline one\r\nline two\r\ndata.bin\nnote.txt\n215 UNIX Type: L8\n");
     EXPECT_TRUE(work.Read("data.bin") == root.Read("pub/data.bin"));
     EXPECT_NE(run.Err.find("> PASS ****\n"), std::string::npos);
     EXPECT_EQ(run.Err.find("s3cret"), std::string::npos);
@@ -214,6 +215,15 @@ TEST_F(FtpToolProgram, SizeInAsciiModeIsAskedInBinary) {
     EXPECT_EQ(run.Out, "300000\n/\n");
     // ASCII is back for what follows.
     EXPECT_NE(run.Err.find("> TYPE A", run.Err.find("> SIZE pub/data.bin")), std::string::npos) << run.Err;
+}
+
+TEST_F(FtpToolProgram, AsciiGetWritesLocalLineEnds) {
+    root.Write("pub/unix.txt", "line one\nline two\n\nlast\n");
+    ToolRun run = Tool({"--ascii", "-e", "cwd pub", "-e", "get unix.txt", "-e", "get unix.txt -"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    // The server sends CR LF in ASCII mode; the file and the output get the local LF.
+    EXPECT_EQ(work.Read("unix.txt"), "line one\nline two\n\nlast\n");
+    EXPECT_EQ(run.Out, "line one\nline two\n\nlast\n");
 }
 
 TEST_F(FtpToolProgram, UploadsAppendResumeAndDirectoryCommands) {
