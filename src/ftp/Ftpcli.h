@@ -290,6 +290,9 @@ protected:
 private:
     // What the next final reply line goes to while a command waits (FNext).
     enum class ReplyHandler { None, Judge, RetrFirst, RetrClosing, StoreFirst, StoreClosing };
+    // The only place fNext_ changes, so that what the engine waits for can be followed (or
+    // traced) at one line.
+    void SetNext(ReplyHandler next) { fNext_ = next; }
     // What the judge does instead of ending the step (AfterReplyHandler).
     enum class AfterReply { None, CloseControl };
 

@@ -225,7 +225,7 @@ void TCustomFtpCli::StartCommand(TFtpRequest request, const std::string& command
         currentRequest_ = request;
     doneReported_ = false;
     closingAfterQuit_ = false;
-    fNext_ = ReplyHandler::Judge;
+    SetNext(ReplyHandler::Judge);
     afterReplyHandler_ = after;
     SetEngineState(fesAwaitingReply);
     SendCommand(command);

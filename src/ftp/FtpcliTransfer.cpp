@@ -102,7 +102,7 @@ void TCustomFtpCli::FailTransferStep(int code, const std::string& reply) {
 void TCustomFtpCli::RefuseTransfer() {
     StopTransferWatch();
     NoteError();
-    fNext_ = ReplyHandler::None;
+    SetNext(ReplyHandler::None);
     CloseDataSocket();
     CloseLocalFile();
     restartOffset_ = 0;
@@ -191,7 +191,7 @@ bool TCustomFtpCli::RedoTransferWithPort() {
     // The failure that led here is not the request's: it goes on as if it had not happened.
     errorMessage_.clear();
     statusCode_ = 0;
-    fNext_ = ReplyHandler::None;
+    SetNext(ReplyHandler::None);
     CloseDataSocket();
     CloseLocalFile();
     EndStep(0);
@@ -276,7 +276,7 @@ void TCustomFtpCli::EndTransferNow(int code, const std::string& text) {
     replyCode_ = code;
     NoteError();
     statusCode_ = code;
-    fNext_ = ReplyHandler::None;
+    SetNext(ReplyHandler::None);
     sequenceNext_ = false;
     retrieveFilePending_ = false;
     CloseLocalFile();
@@ -363,7 +363,7 @@ void TCustomFtpCli::RetrieveStep(TFtpRequest request, StepBit step, const char* 
     }
     // In passive mode the command goes out at once, while the data connection is still opening.
     SetEngineState(fesAwaitingReply);
-    fNext_ = ReplyHandler::RetrFirst;
+    SetNext(ReplyHandler::RetrFirst);
     StartStallWatch();
     SendCommand(hostFileName_.empty() ? dataCommand_ : dataCommand_ + " " + hostFileName_);
 }
@@ -507,7 +507,7 @@ void TCustomFtpCli::RetrieveFirstReply() {
         return;
     }
     if (replyCode_ == 150 || replyCode_ == 125) {
-        fNext_ = ReplyHandler::RetrClosing;
+        SetNext(ReplyHandler::RetrClosing);
         if (dataLinkLost_) {
             // The server now waits for a data connection that will not come.
             EndTransferNow(425, dataLinkFailure_);
@@ -549,7 +549,7 @@ bool TCustomFtpCli::IsEmptyRetrievalReply() const {
 // before the reply (active mode, where the connections race) means the server only skipped its
 // 150, and the data connection's close ends the transfer as usual.
 void TCustomFtpCli::EndEmptyRetrieval() {
-    fNext_ = ReplyHandler::RetrClosing;
+    SetNext(ReplyHandler::RetrClosing);
     finalReplySeen_ = true;
     if (transferredBytes_ == 0) {
         CloseDataSocket();
@@ -736,7 +736,7 @@ void TCustomFtpCli::StoreStep(bool append) {
 
 void TCustomFtpCli::SendStoreCommand() {
     SetEngineState(fesAwaitingReply);
-    fNext_ = ReplyHandler::StoreFirst;
+    SetNext(ReplyHandler::StoreFirst);
     StartStallWatch();
     SendCommand((appendTransfer_ ? "APPE " : "STOR ") + hostFileName_);
 }
@@ -820,7 +820,7 @@ void TCustomFtpCli::StoreFirstReply() {
     }
     if (replyCode_ == 150 || replyCode_ == 125) {
         storeReplySeen_ = true;
-        fNext_ = ReplyHandler::StoreClosing;
+        SetNext(ReplyHandler::StoreClosing);
         if (passiveMode_) {
             dataSocket_->OnDataSent = [this](TCustomWSocket*, std::uint16_t error) { SendNextBlock(error); };
             SendNextBlock(0);
@@ -926,7 +926,7 @@ void TCustomFtpCli::RestStep() {
             stepSet_ &= ~Steps({stepRetr});
             transferredBytes_ = 0;
         }
-        fNext_ = ReplyHandler::Judge;
+        SetNext(ReplyHandler::Judge);
         afterReplyHandler_ = AfterReply::None;
         doneReported_ = false;
         EndStep(0);
