@@ -26,6 +26,8 @@ constexpr int kTimeoutSegundos = 900;
 constexpr int kTentativasPorServidor = 2;
 constexpr int kPausaEntreTentativasMs = 1000;
 constexpr int kTentativasAposQueda = 2;
+// The wait gives the client's own stall check this long to end a stalled transfer first.
+constexpr int kFolgaDaParadaSegundos = 5;
 
 const char* const kQuedaPorTimeout = "A Conexão caiu por Time-out";
 const char* const kConexaoFechada =
@@ -96,6 +98,9 @@ TSessaoDownloader::TSessaoDownloader(platform::EventLoop& loop, platform::UserSe
     };
 
     SetProxy();
+    // A server or network that will not do passive still gets PORT, and keeps it; a proxy only
+    // ever relays passive data connections.
+    Ftp->SetPassiveFallback(UsaProxy != "S");
     Ftp->SetHostName(Servidor.Host);
     Ftp->SetPort(Servidor.Porta);
     Ftp->SetUserName(Usuario);
@@ -275,7 +280,7 @@ bool TSessaoDownloader::FtpPronto()
             Aborta();
             return false;
         }
-        const int timeout = Ftp->Timeout();
+        const int timeout = LimiteDaEspera();
         auto limite = platform::EventLoop::Clock::time_point::max();
         if (timeout > 0) {
             const std::int64_t restante =
@@ -291,6 +296,17 @@ bool TSessaoDownloader::FtpPronto()
         Loop_.WaitAndDispatch(limite);
     }
     return !Encerrando_;
+}
+
+int TSessaoDownloader::LimiteDaEspera() const
+{
+    // While a data connection is up, the transfer belongs to the client's stall limit, which
+    // ends it as a failure the run may try again; the wait only stands behind it. Command
+    // replies keep the Timeout.
+    const int parada = Ftp->StallTimeout();
+    if (parada > 0 && Ftp->DataSocket().State() != wsClosed)
+        return parada + kFolgaDaParadaSegundos;
+    return Ftp->Timeout();
 }
 
 bool TSessaoDownloader::GaranteConexao()

@@ -51,7 +51,8 @@ public:
 
     // Waits in the event loop until the request that runs has ended and its end has been
     // reported. False when the wait ended without that: the application is quitting, or the FTP
-    // client's Timeout passed without progress (the request is then aborted).
+    // client's Timeout passed without progress (the request is then aborted). A transfer is left
+    // to the client's stall limit, which ends it with 426 (a true result with the failure).
     bool FtpPronto();
 
     // Makes sure the control connection is up before a request: when the server or the network
@@ -172,6 +173,8 @@ private:
     // report of a later request.
     void Aborta();
     bool EsperaLogOn();
+    // Seconds the wait allows without progress for what runs now; 0: no limit.
+    int LimiteDaEspera() const;
     std::int64_t AgoraMs() const;
 
     platform::EventLoop& Loop_;

@@ -45,6 +45,9 @@ public:
     Sessao(const std::vector<FaultyFtpServer*>& servers, const faultsite::Sandbox& sandbox)
         : registro(sandbox.Root / "wine/system.reg"), sessao(loop, servicos, registro, Servidores(servers), 0) {
         sessao.ftpDownloader().SetTimeout(kTimeoutSeconds);
+        // A data command that gets no answer is the stall limit's when there is one; these
+        // faults are the Timeout's.
+        sessao.ftpDownloader().SetStallTimeout(0);
     }
 
     static std::vector<TServidorFtp> Servidores(const std::vector<FaultyFtpServer*>& servers) {
@@ -164,7 +167,35 @@ TEST_F(SessionTimeoutFaults, DataConnectionThatTheServerNeverOpens) {
     ExpectTimedOutRunAndRecovery(sessao, result, "setup.exe");
 }
 
+// The data stop half-way: however short the Timeout for command replies, a transfer is the
+// stall limit's to end, and the run then tries again from the bytes on disk instead of giving up.
+TEST_F(SessionTimeoutFaults, AStalledTransferIsLeftToTheStallLimit) {
+    server.SetFault(Fault::StallTransfer, "RETR", "setup.exe", 1);
+    Sessao sessao(server, sandbox);
+    sessao.sessao.ftpDownloader().SetTimeout(1);
+    sessao.sessao.ftpDownloader().SetStallTimeout(2);
+    const ResultadoExecucao result = sessao.Baixa(sandbox.Pasta);
+    EXPECT_EQ(result.Fim, FimExecucao::Concluida) << sessao.Mensagens();
+    EXPECT_FALSE(sessao.Disse("Time-out")) << sessao.Mensagens();
+    EXPECT_EQ(server.CountCommands("RETR setup.exe"), 2);
+    EXPECT_EQ(server.CountCommands("REST "), 1);
+    for (const faultsite::Arquivo& arquivo : faultsite::ArquivosDoSite())
+        EXPECT_TRUE(sandbox.Read(sandbox.Pasta + arquivo.Nome) == arquivo.Bytes) << arquivo.Nome;
+}
+
 using SessionConnectionFaults = SessionTimeoutFaults;
+
+// A server without passive mode: the session goes on with PORT and keeps to it.
+TEST_F(SessionConnectionFaults, AServerWithoutPassiveModeGetsPortAndKeepsIt) {
+    server.SetFault(Fault::RefusePasv, "PASV");
+    Sessao sessao(server, sandbox);
+    const ResultadoExecucao result = sessao.Baixa(sandbox.Pasta);
+    EXPECT_EQ(result.Fim, FimExecucao::Concluida) << sessao.Mensagens();
+    EXPECT_EQ(server.CountCommands("PASV"), 1);
+    EXPECT_GE(server.CountCommands("PORT "), 6);
+    for (const faultsite::Arquivo& arquivo : faultsite::ArquivosDoSite())
+        EXPECT_TRUE(sandbox.Read(sandbox.Pasta + arquivo.Nome) == arquivo.Bytes) << arquivo.Nome;
+}
 
 // A server that answers every log-on "421" (too many users) is tried again, then left for the
 // next server of the list; the user hears nothing of it and the whole run comes from there.
