@@ -566,6 +566,16 @@ void TCustomFtpCli::RetrieveClosingReply() {
         CheckRetrieveEnd();
         return;
     }
+    // The server gave the transfer up, but what it sent before that is still on its way: it is
+    // read to the data connection's end, so that a resume goes on after it instead of having
+    // it sent again. The failure ends the transfer once the data connection has closed.
+    if (replyCode_ != 421 && !dataClosedSeen_ && transferFailureCode_ == 0) {
+        Display("! RETR/LIST/NLST Failed");
+        NoteTransferFailure(replyCode_, lastReply_);
+        finalReplySeen_ = true;
+        CheckRetrieveEnd();
+        return;
+    }
     // A local failure (the file could not be written, say) says more than the server's 426.
     if (transferFailureCode_ != 0 && replyCode_ != 421) {
         lastReply_ = transferFailure_;
