@@ -1,5 +1,6 @@
 // The download run in this process, on both event loops, against a server that cuts and stalls
-// transfers: Cancelar ends a stalled transfer at once, keeps what arrived for the next run and
+// transfers: a file cut again and again arrives whole from the bytes on disk without sending much
+// twice, and Cancelar ends a stalled transfer at once, keeps what arrived for the next run and
 // never touches the copy the folder held before.
 #include <gtest/gtest.h>
 
@@ -123,6 +124,28 @@ protected:
     std::filesystem::path previous;
     std::unique_ptr<platform::EventLoop> loop;
 };
+
+// Five cuts of a 50 MB component, each after 8 MB: every try goes on from the bytes on disk, at
+// once since each brought bytes, and the server sends hardly anything twice.
+TEST_P(DownloadRetryFaults, AComponentCutFiveTimesArrivesWholeWithLittleSentTwice) {
+    const std::string bytes = faultsite::Content("setup.exe", 50 * kMega);
+    const std::string path = ServeSetup(bytes);
+    server.SetCutAfter(8 * kMega);
+    server.SetFault(Fault::CutTransfer, "RETR", "setup.exe", 5);
+
+    Sessao sessao(*loop, server, sandbox);
+    const ResultadoExecucao result = sessao.Baixa();
+    ASSERT_EQ(result.Fim, FimExecucao::Concluida) << sessao.Mensagens();
+    EXPECT_TRUE(sandbox.Read(sandbox.Pasta + "setup.exe") == bytes) << "setup.exe is not whole";
+    EXPECT_EQ(server.CountCommands("RETR setup.exe"), 6);
+    EXPECT_EQ(server.CountCommands("REST "), 5);
+    EXPECT_LE(server.BytesSent(path), static_cast<std::int64_t>(bytes.size() * 105 / 100));
+    EXPECT_EQ(sessao.janelas.Tentativas, std::vector<std::string>(5, "setup.exe 0/5"));
+    for (const faultsite::Arquivo& arquivo : faultsite::ArquivosDoSite())
+        EXPECT_TRUE(sandbox.Read(sandbox.Pasta + arquivo.Nome) == (arquivo.Nome == "setup.exe" ? bytes : arquivo.Bytes))
+            << arquivo.Nome;
+    sandbox.ExpectNothingOutsideTheDownloadFolder();
+}
 
 // Cancelar while the server holds a transfer still: the transfer ends at once (no wait for the
 // Timeout), the copy the folder held before stays as it was, and a new run goes on from the

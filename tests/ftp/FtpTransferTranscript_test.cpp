@@ -210,6 +210,29 @@ TEST_P(FtpTransferTranscript, ClosingReplyBeforeTheDataCloseEndsOnce) {
     EXPECT_EQ(PeerFailure(), "");
 }
 
+// A server that cuts the transfer answers 426 while the bytes it sent last may still be on
+// their way: they are written all the same, so a resume does not fetch them twice.
+TEST_P(FtpTransferTranscript, DataSentBeforeAFailingClosingReplyIsKept) {
+    gateOnTrace = "< 426 Connection closed; transfer aborted.";
+    LogOnScript()
+        .Expect("PASV")
+        .OpenPassive()
+        .AcceptData()
+        .Expect("RETR f.bin")
+        .Reply("150 Opening data connection")
+        .Reply("426 Connection closed; transfer aborted.")
+        .WaitGate(1)
+        .SendData("abc")
+        .CloseData();
+    peer.Start();
+    LogOn();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::GetFile), 426);
+    EXPECT_EQ(dir.Read("f.bin"), "abc");
+    PumpPending(*h.loop);
+    EXPECT_EQ(h.done.size(), 2u);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
 TEST_P(FtpTransferTranscript, ClosingReplyAfterTheDataCloseEndsOnce) {
     LogOnScript()
         .Expect("PASV")
