@@ -470,6 +470,14 @@ private:
 //     socket.SetTlsResumeSession(control.TlsSession());  // a data connection: resume the control's
 //     socket.StartTls();                             // from OnSessionConnected, or after "234"
 //
+// An FTP client does this for the control connection once the server has answered AUTH TLS
+// with 234, and for each data connection: from OnSessionConnected when passive, and right after
+// Dup when active (FTP's client is TLS's client either way; a Dup'ed socket has no Addr, so the
+// host name must be set). The data connection offers the control connection's TlsSession(),
+// taken when the data connection is opened, not right after the control's handshake, since
+// TLS 1.3 servers send it later. The FTP client's own bytes go through Send and Receive as
+// before; nothing else changes for it.
+//
 // OnTlsDone(0) then says that the handshake is done and the certificate passed the checks: the
 // system's trust store (plus TlsCaFile, for tests and private servers) and the host name
 // (TlsHostName, else Addr; a dotted address is checked against the certificate's addresses).
