@@ -120,6 +120,13 @@ TEST_P(TlsSocket, AnAuthorityOutsideTheTrustStoreIsRefused)
     EXPECT_EQ(TlsErrorUserText(20102), "O certificado do servidor não é de uma autoridade confiável.");
 }
 
+TEST_P(TlsSocket, AnUnreadableCaFileFailsTheHandshakeThroughItsEvents)
+{
+    auto c = Connect("localhost", "/nonexistent/ca.pem");
+    ASSERT_TRUE(PumpUntil(*loop_, [&] { return c->Closed; }));
+    EXPECT_EQ(c->Events, (Events{"connected 0", "tls-error 20107", "tls-done 20107", "closed 20107"}));
+}
+
 TEST_P(TlsSocket, AnExpiredCertificateIsRefused)
 {
     TlsTestServer expired(true);
