@@ -4,6 +4,8 @@
 // (its --timeout ends a silent server) nor grow with what the server sends.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -169,6 +171,29 @@ TEST_F(FtpToolFaults, GetGoesOnThroughCutsClosedSessionsAndRefusedPassive) {
         EXPECT_EQ(result.ExitStatus, 0) << result.Err;
         EXPECT_TRUE(Whole());
     }
+}
+
+// An active data connection that cannot be accepted (here: no descriptor left for it) ends the
+// get at once with 425, not at the Timeout. The descriptor limit is stepped up from where not
+// even the log-on works to where all of it does, so one step is the accept's own.
+TEST_F(FtpToolFaults, ActiveDataConnectionThatCannotBeAcceptedEndsTheGetAt425) {
+    const std::string prlimit = "/usr/bin/prlimit";
+    if (::access(prlimit.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "prlimit is not installed";
+    int refusedAccepts = 0;
+    for (int limit = 4; limit <= 16; ++limit) {
+        SCOPED_TRACE("descriptor limit " + std::to_string(limit));
+        const std::string nofile = "--nofile=" + std::to_string(limit) + ":" + std::to_string(limit);
+        std::vector<std::string> argv{prlimit, nofile, MIRELO_FTP, "--port", std::to_string(server.Port()),
+                                      "--timeout", "2", "--active", "--no-retry", "127.0.0.1",
+                                      "-e", "get /pub/dados.bin -"};
+        const ProgramResult result = RunProgram(argv, sandbox.Pasta, {{"LC_ALL", "C.UTF-8"}}, std::chrono::seconds(30));
+        runs.push_back(result);
+        EXPECT_TRUE(result.Finished);
+        EXPECT_EQ(result.Err.find("Timeout"), std::string::npos) << result.Err;
+        refusedAccepts += result.Err.find("425 Unable to accept the data connection") != std::string::npos;
+    }
+    EXPECT_GE(refusedAccepts, 1);
 }
 
 TEST_F(FtpToolFaults, A64KbReplyLine) {
