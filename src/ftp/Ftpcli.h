@@ -507,11 +507,6 @@ private:
     std::uint16_t dataCloseError_ = 0;
     bool finalReplySeen_ = false;
     bool dataClosedSeen_ = false;
-    // A retrieval's failing closing reply (426 after a cut, say) that waits for the data
-    // connection to end: the bytes the server sent before it are part of the file.
-    bool failOnDataClose_ = false;
-    int failOnDataCloseCode_ = 0;
-    std::string failOnDataCloseReply_;
     bool sendDataClosed_ = false;
     bool sendEofReached_ = false;
     bool storeReplySeen_ = false;

@@ -86,7 +86,6 @@ void TCustomFtpCli::ResetTransfer() {
     transferStartTick_ = 0;
     transferFailureCode_ = 0;
     transferFailure_.clear();
-    failOnDataClose_ = false;
 }
 
 void TCustomFtpCli::FailTransferStep(int code, const std::string& reply) {
@@ -438,8 +437,6 @@ void TCustomFtpCli::RetrieveConnected(std::uint16_t error) {
         Display("! Data connection reset");
         NoteTransferFailure(426, "426 Data connection reset (error #" + std::to_string(error) + ")");
         CloseDataSocket();
-        if (failOnDataClose_)
-            RetrieveClosed(error);
         return;
     }
     // The data command went out while the connect ran, so the server will still answer it (a
@@ -585,17 +582,6 @@ void TCustomFtpCli::RetrieveClosingReply() {
         replyCode_ = transferFailureCode_;
     }
     retrieveFilePending_ = false;
-    // A server that cuts a transfer sends its failure reply right after the last bytes, which
-    // may still wait in the data connection: they are kept, so a resume does not ask for them
-    // again. The data connection's end (or the stall limit) then ends the step.
-    const TSocketState data = dataSocket_->State();
-    if (replyCode_ != 421 && transferFailureCode_ == 0 && !dataClosedSeen_ &&
-        (data == wsConnected || data == wsConnecting)) {
-        failOnDataClose_ = true;
-        failOnDataCloseCode_ = replyCode_;
-        failOnDataCloseReply_ = lastReply_;
-        return;
-    }
     FailTransferOnClosingReply("RETR/LIST/NLST");
 }
 
@@ -624,15 +610,6 @@ void TCustomFtpCli::RetrieveClosed(std::uint16_t error) {
     CloseLocalFile();
     dataClosedSeen_ = true;
     dataCloseError_ = error;
-    if (failOnDataClose_) {
-        failOnDataClose_ = false;
-        if (!doneReported_) {
-            replyCode_ = failOnDataCloseCode_;
-            lastReply_ = failOnDataCloseReply_;
-            FailTransferOnClosingReply("RETR/LIST/NLST");
-        }
-        return;
-    }
     CheckRetrieveEnd();
 }
 
