@@ -154,6 +154,16 @@ TEST_F(ExecucaoDownloadQt, CancelarClickedDuringAFileStopsTheRun)
     EXPECT_EQ(servicos.Boxes[1].Text.rfind("O download foi interrompido.", 0), 0u);
     EXPECT_TRUE(servicos.Started.empty());
     EXPECT_EQ(Visivel<TfrmMireloDownloaderAsyncBaixando>(), nullptr);
+
+    // The transfer was ended with its connection; the next click logs on again and goes to the
+    // end (where only the support file that this empty registry asks for and the site lacks is
+    // missing).
+    sessao->OnProgresso = nullptr;
+    const ResultadoExecucao segunda = execucao->btnBaixarClick();
+    EXPECT_EQ(segunda.Fim, FimExecucao::ComFalhas) << servicos.Texts();
+    ASSERT_EQ(segunda.Falhas.size(), 1u) << servicos.Texts();
+    EXPECT_EQ(segunda.Falhas[0].rfind("naoprecisa.dll: ", 0), 0u);
+    EXPECT_EQ(destino.Read("ajuda.zip"), SiteDownloadTeste::Conteudo("ajuda.zip", 5000));
 }
 
 }  // namespace
