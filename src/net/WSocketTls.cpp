@@ -403,8 +403,13 @@ int TCustomTlsWSocket::ReadPlain(Tls& tls, char* Buffer, int BufferSize)
         }
         // What has come is handed out; the network is read once per call at most, and only
         // for a caller that got nothing yet: the next readiness brings the rest.
-        if (total > 0 || networkRead)
+        if (total > 0)
             break;
+        if (networkRead) {
+            // What came was TLS's own (a session ticket, say): no data yet, and no end either.
+            sockets::SetLastError(platform::WSAEWOULDBLOCK);
+            return -1;
+        }
         networkRead = true;
         int got = ReadCiphertext(tls);
         if (got <= 0) {
