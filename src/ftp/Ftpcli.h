@@ -64,6 +64,9 @@ enum TFtpRequest : std::uint8_t {
     frqSessionResumeGet = 39,
     frqResumePut = 40,
     frqSessionResumePut = 41,
+    frqAuth = 42,
+    frqPbsz = 43,
+    frqProt = 44,
 };
 
 enum TFtpEngineState : std::uint8_t {
@@ -98,6 +101,10 @@ private:
 };
 
 enum TFtpConnectionType { ftpDirect, ftpProxy, ftpSocks4, ftpSocks4A, ftpSocks5 };
+
+// What a log-on asks of TLS (AUTH TLS after the greeting, then PBSZ 0 and PROT P): nothing, TLS
+// when the server takes AUTH TLS and the clear otherwise, or TLS or no session at all.
+enum TFtpTlsMode { ftpTlsNone, ftpTlsTry, ftpTlsRequire };
 
 using TFtpDisplay = std::function<void(TObject* Sender, std::string& Msg)>;
 // Count is the bytes moved so far in the file (restart offset included), before the block at hand.
@@ -171,6 +178,13 @@ public:
     // Proxy and SOCKS connections stay passive whatever this says. Off by default.
     bool PassiveFallback() const { return passiveFallback_; }
     void SetPassiveFallback(bool value) { passiveFallback_ = value; }
+    // Whether sequences that open the connection start TLS on it; the data connections then
+    // resume the control connection's TLS session. Off by default.
+    TFtpTlsMode TlsMode() const { return tlsMode_; }
+    void SetTlsMode(TFtpTlsMode value) { tlsMode_ = value; }
+    // A PEM file of authorities trusted besides the system's (tests, private servers).
+    const std::string& TlsCaFile() const { return tlsCaFile_; }
+    void SetTlsCaFile(const std::string& value) { tlsCaFile_ = value; }
 
     // A descriptor the caller owns: while it is 0 or more, transfers write to it or read from it
     // instead of opening LocalFileName (the command-line tool writes "get -" to its standard
@@ -194,6 +208,17 @@ public:
     char TransferType() const { return transferType_; }
     // True while the control socket is not closed.
     bool IsControlOpen() const;
+    // The TLS of the last session opened, readable after it has closed too: whether its control
+    // connection was encrypted (the certificate passed the checks), the version and cipher
+    // ("TLSv1.3", "TLS_AES_256_GCM_SHA384"), whether the data connections were, whether the
+    // server refused AUTH TLS, and the socket component's code of a TLS failure (kTlsErr*; 0
+    // when none), whose English text ErrorMessage holds.
+    bool TlsEncrypted() const { return tlsEncrypted_; }
+    const std::string& TlsVersion() const { return tlsVersion_; }
+    const std::string& TlsCipher() const { return tlsCipher_; }
+    bool TlsDataProtected() const { return dataProtected_; }
+    bool TlsRefused() const { return tlsRefused_; }
+    int TlsError() const { return tlsError_; }
 
     // The two sockets, for the settings a caller may tune (read only otherwise).
     TWSocket& ControlSocket() { return *controlSocket_; }
@@ -225,6 +250,11 @@ public:
     void StorStep();
     void AppeStep();
     void QuitStep();
+    // AUTH TLS, whose 234 starts the handshake on the control connection; then PBSZ 0 and
+    // PROT P, which make the data connections TLS too.
+    void AuthTlsStep();
+    void PbszStep();
+    void ProtStep();
 
     // --- Sequences ---
     void LogOn();
@@ -294,14 +324,14 @@ private:
     // traced) at one line.
     void SetNext(ReplyHandler next) { fNext_ = next; }
     // What the judge does instead of ending the step (AfterReplyHandler).
-    enum class AfterReply { None, CloseControl };
+    enum class AfterReply { None, CloseControl, StartTls };
 
     // The step bits: a step's StepCode and its bit in StepSet.
     enum StepBit : std::uint8_t {
         stepOpen = 1, stepUser = 2, stepPass = 3, stepCwd = 4, stepSize = 5, stepMkd = 6, stepRmd = 7,
         stepRnfr = 8, stepRnto = 9, stepRetr = 10, stepList = 11, stepQuit = 12, stepSyst = 13, stepDele = 14,
         stepPwd = 15, stepQuote = 16, stepStor = 17, stepType = 18, stepRest = 19, stepCdup = 20, stepNlst = 21,
-        stepAppe = 22, stepDataPort = 23,
+        stepAppe = 22, stepDataPort = 23, stepAuth = 24, stepPbsz = 25, stepProt = 26,
     };
     static constexpr std::uint32_t Steps(std::initializer_list<StepBit> bits) {
         std::uint32_t set = 0;
@@ -311,7 +341,8 @@ private:
     }
     // The order in which the sequencer tries the steps of a sequence.
     static constexpr StepBit kStepOrder[] = {
-        stepOpen, stepUser, stepPass, stepCwd, stepCdup, stepType, stepDataPort, stepRest,
+        stepOpen, stepAuth, stepPbsz, stepProt, stepUser, stepPass, stepCwd, stepCdup, stepType,
+        stepDataPort, stepRest,
         stepRetr, stepStor, stepAppe, stepList, stepNlst, stepSyst, stepMkd, stepRmd,
         stepRnfr, stepRnto, stepSize, stepDele, stepPwd, stepQuote, stepQuit,
     };
@@ -368,6 +399,22 @@ private:
     void JudgeReply();
     void ParseReplyResult();
     void ConnectFailed(const std::string& reply, std::uint16_t result);
+
+    // TLS (FtpcliTls.cpp).
+    // The judge's part in AUTH TLS; true when it has taken the reply over.
+    bool JudgeAuthReply();
+    void StartControlTls();
+    void ControlTlsDone(std::uint16_t error);
+    // The name the server's certificate must carry: the FTP proxy's with that connection type
+    // (TLS is then spoken with the proxy), the server's otherwise.
+    std::string TlsCheckedName() const;
+    // Starts TLS on a data connection just made, resuming the control connection's session;
+    // false (the failure noted) when it could not start.
+    bool StartDataTls();
+    void DataTlsDone(std::uint16_t error);
+    void StoreDataSessionCheck();
+    void StoreLinkUp();
+    void ResetTlsResults();
 
     // Data transfer (FtpcliTransfer.cpp).
     void RetrieveStep(TFtpRequest request, StepBit step, const char* command);
@@ -467,6 +514,25 @@ private:
     bool passiveMode_ = false;
     bool passiveFallback_ = false;
     int localStream_ = -1;
+    TFtpTlsMode tlsMode_ = ftpTlsNone;
+    std::string tlsCaFile_;
+
+    // TLS results of the session.
+    bool tlsEncrypted_ = false;
+    bool dataProtected_ = false;
+    bool tlsRefused_ = false;
+    int tlsError_ = 0;
+    std::string tlsErrorText_;
+    std::string tlsVersion_;
+    std::string tlsCipher_;
+    // The session the next data connection resumes: the newest the server has given, on the
+    // control connection or on a data connection (a TLS 1.3 session is resumed only once).
+    TTlsSession dataResumeSession_;
+    bool dataTlsStarted_ = false;  // a data connection of this session has started TLS
+    // A TLS 1.3 store holds its data until the server's new session has come on its data
+    // connection: sent and closed before, the store would leave no session to resume.
+    bool awaitingDataSession_ = false;
+    TTlsSession sessionAtHandshake_;
 
     // Engine state.
     TFtpEngineState engineState_ = fesReady;

@@ -31,8 +31,15 @@ TCustomFtpCli::TCustomFtpCli(platform::EventLoop& loop)
     controlSocket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t error) { ControlDataAvailable(error); };
     controlSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) { ControlSessionClosed(error); };
     controlSocket_->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t error) { ControlDnsLookupDone(error); };
-    for (TWSocket* socket : {controlSocket_.get(), dataSocket_.get()})
+    for (TWSocket* socket : {controlSocket_.get(), dataSocket_.get()}) {
         socket->OnSocksError = [this](TCustomWSocket*, int, const std::string& message) { socksError_ = message; };
+        socket->OnTlsError = [this](TCustomWSocket*, int error, const std::string& message) {
+            tlsError_ = error;
+            tlsErrorText_ = message;
+        };
+    }
+    controlSocket_->OnTlsDone = [this](TCustomWSocket*, std::uint16_t error) { ControlTlsDone(error); };
+    dataSocket_->OnTlsDone = [this](TCustomWSocket*, std::uint16_t error) { DataTlsDone(error); };
 }
 
 TCustomFtpCli::~TCustomFtpCli() {
@@ -46,6 +53,8 @@ TCustomFtpCli::~TCustomFtpCli() {
         socket->OnSessionClosed = nullptr;
         socket->OnDnsLookupDone = nullptr;
         socket->OnSocksError = nullptr;
+        socket->OnTlsDone = nullptr;
+        socket->OnTlsError = nullptr;
     }
     CloseLocalFile();
 }
@@ -284,6 +293,10 @@ void TCustomFtpCli::StartSequence(TFtpRequest request, std::uint32_t steps) {
     }
     if (!ReadyCheck())
         return;
+    // Every sequence that opens the connection starts TLS on it before the log-on, so that the
+    // password never goes out in the clear; the sequencer drops the steps TLS does not want.
+    if (steps & Steps({stepOpen}))
+        steps |= Steps({stepAuth, stepPbsz, stepProt});
     savedReply_ = lastReply_;
     savedReplyCode_ = -1;
     currentRequest_ = request;
@@ -352,6 +365,10 @@ void TCustomFtpCli::Sequencer() {
             continue;
         if (bit == stepCwd && hostDirName_.empty())
             continue;
+        if (bit == stepAuth && tlsMode_ == ftpTlsNone)
+            continue;
+        if ((bit == stepPbsz || bit == stepProt) && !tlsEncrypted_)
+            continue;
         if (bit == stepRetr && !(previous == stepRest && replyCode_ == 350 && restartOffset_ >= 0))
             restartOffset_ = 0;
         if (bit == stepQuit) {
@@ -402,6 +419,7 @@ void TCustomFtpCli::OpenStep() {
     replyReader_.Reset();
     statusCode_ = 0;
     resolvedHostAddr_.clear();
+    ResetTlsResults();
     SetEngineState(fesResolving);
     try {
         // A dotted address completes inside this call.
@@ -584,6 +602,8 @@ void TCustomFtpCli::JudgeReply() {
             success = expectedCodes_[i] == replyCode_;
     }
     statusCode_ = success ? 0 : replyCode_;
+    if (afterReplyHandler_ == AfterReply::StartTls && JudgeAuthReply())
+        return;
     // Passive first: a refused PASV goes on with PORT, the request none the worse for it.
     if (statusCode_ != 0 && stepCode_ == stepDataPort && replyCode_ != 421 && FallBackToPort()) {
         statusCode_ = 0;

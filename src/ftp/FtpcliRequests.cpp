@@ -15,7 +15,7 @@ struct TCustomFtpCli::CommandStep {
     // The property a step's argument comes from.
     enum class Argument { None, UserName, PassWord, HostDirName, HostFileName, LocalFileName, TransferType };
     // What the judge reads out of the reply once the step has succeeded.
-    enum class Result { None, Size, DirName };
+    enum class Result { None, Size, DirName, DataProtected };
 
     StepBit Step;
     TFtpRequest Request;
@@ -33,6 +33,7 @@ const TCustomFtpCli::CommandStep* TCustomFtpCli::FindCommandStep(StepBit step) {
     using R = CommandStep::Result;
     constexpr AfterReply kKeep = AfterReply::None;
     constexpr AfterReply kClose = AfterReply::CloseControl;
+    constexpr AfterReply kTls = AfterReply::StartTls;
     // Step, request, verb, argument, usage error for an empty one, success codes, every 2xx too,
     // what follows the reply, what the reply gives.
     static const CommandStep kTable[] = {
@@ -51,6 +52,9 @@ const TCustomFtpCli::CommandStep* TCustomFtpCli::FindCommandStep(StepBit step) {
         {stepQuote, frqQuote, "",     A::LocalFileName, nullptr,             {},              false, kKeep,  R::None},
         {stepType,  frqType,  "TYPE", A::TransferType,  nullptr,             {200},           true,  kKeep,  R::None},
         {stepQuit,  frqQuit,  "QUIT", A::None,          nullptr,             {221},           true,  kClose, R::None},
+        {stepAuth,  frqAuth,  "AUTH TLS", A::None,      nullptr,             {234},           false, kTls,   R::None},
+        {stepPbsz,  frqPbsz,  "PBSZ 0", A::None,        nullptr,             {200},           true,  kKeep,  R::None},
+        {stepProt,  frqProt,  "PROT P", A::None,        nullptr,             {200},           true,  kKeep,  R::DataProtected},
     };
     for (const CommandStep& row : kTable)
         if (row.Step == step)
@@ -132,6 +136,7 @@ void TCustomFtpCli::ParseReplyResult() {
         break;
     }
     case CommandStep::Result::DirName: replyDirName_ = ftp::ParseReplyDirName(lastReply_); break;
+    case CommandStep::Result::DataProtected: dataProtected_ = true; break;
     }
 }
 
@@ -150,6 +155,9 @@ void TCustomFtpCli::SystStep() { RunCommandStep(stepSyst); }
 void TCustomFtpCli::QuoteStep() { RunCommandStep(stepQuote); }
 void TCustomFtpCli::TypeStep() { RunCommandStep(stepType); }
 void TCustomFtpCli::QuitStep() { RunCommandStep(stepQuit); }
+void TCustomFtpCli::AuthTlsStep() { RunCommandStep(stepAuth); }
+void TCustomFtpCli::PbszStep() { RunCommandStep(stepPbsz); }
+void TCustomFtpCli::ProtStep() { RunCommandStep(stepProt); }
 void TCustomFtpCli::TypeBinaryStep() { TypeStepWith('I'); }
 void TCustomFtpCli::TypeAsciiStep() { TypeStepWith('A'); }
 

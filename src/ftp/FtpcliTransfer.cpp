@@ -422,6 +422,7 @@ void TCustomFtpCli::RetrieveAccept(std::uint16_t error) {
     dataSocket_->OnDataSent = nullptr;
     dataSocket_->Dup(accepted);
     transferStartTick_ = NowMs();
+    StartDataTls();
 }
 
 void TCustomFtpCli::RetrieveConnected(std::uint16_t error) {
@@ -429,8 +430,10 @@ void TCustomFtpCli::RetrieveConnected(std::uint16_t error) {
     dataSocket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t dataError) { RetrieveDataAvailable(dataError); };
     dataSocket_->OnDataSent = nullptr;
     transferStartTick_ = NowMs();
-    if (error == 0)
+    if (error == 0) {
+        StartDataTls();
         return;
+    }
     if (error == kConnectionReset) {
         // The server took the connection and dropped it before its notice was read here: it
         // knows, and its closing reply ends the transfer.
@@ -755,12 +758,17 @@ void TCustomFtpCli::StoreConnected(std::uint16_t error) {
     dataSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t closeError) { StoreClosed(closeError); };
     dataSocket_->OnDataAvailable = nullptr;
     dataSocket_->OnDataSent = nullptr;
-    dataLinkUp_ = true;
+    // With TLS the link is up once its handshake is done.
+    dataLinkUp_ = !dataProtected_;
     transferStartTick_ = NowMs();
     if (error != 0) {
         DataLinkFailed(error);
         return;
     }
+    // The command goes out during the handshake: servers such as vsftpd take the data
+    // connection, and answer its handshake, only once they have the command.
+    if (!StartDataTls())
+        return;
     SendStoreCommand();
 }
 
@@ -801,8 +809,10 @@ void TCustomFtpCli::StoreAccept(std::uint16_t error) {
         RaiseUsageError("winsock.getsockopt(SO_SNDBUF) failed");
         return;
     }
-    dataLinkUp_ = true;
-    if (storeReplySeen_ && transferStartTick_ == 0)
+    dataLinkUp_ = !dataProtected_;
+    if (!StartDataTls())
+        return;
+    if (dataLinkUp_ && storeReplySeen_ && transferStartTick_ == 0)
         notify_->Post(kWmFtpSendData);
 }
 

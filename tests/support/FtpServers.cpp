@@ -237,6 +237,12 @@ PyFtpdServer::PyFtpdServer(const Options& options) {
         argv.push_back("--port");
         argv.push_back(std::to_string(options.Port));
     }
+    if (!options.TlsCertFile.empty()) {
+        argv.push_back("--tls-cert");
+        argv.push_back(options.TlsCertFile);
+        argv.push_back("--tls-key");
+        argv.push_back(options.TlsKeyFile);
+    }
     if (!options.LogFile.empty()) {
         argv.push_back("--log");
         argv.push_back(options.LogFile);
@@ -256,6 +262,18 @@ bool VsftpdServer::CanRun(std::string& reason) {
 }
 
 VsftpdServer::VsftpdServer(const std::string& root, unsigned passivePorts) : configDir_(std::make_unique<TempDir>()) {
+    Start(root, passivePorts, "");
+}
+
+VsftpdServer::VsftpdServer(const std::string& root, const Tls& tls, unsigned passivePorts)
+    : configDir_(std::make_unique<TempDir>()) {
+    // require_ssl_reuse stays at its default (YES): the client must resume its session.
+    Start(root, passivePorts,
+          "ssl_enable=YES\nallow_anon_ssl=YES\nrsa_cert_file=" + tls.CertFile + "\nrsa_private_key_file=" +
+              tls.KeyFile + "\nssl_ciphers=HIGH\n");
+}
+
+void VsftpdServer::Start(const std::string& root, unsigned passivePorts, const std::string& extraConfig) {
     std::string reason;
     if (!CanRun(reason))
         throw std::runtime_error(reason);
@@ -284,7 +302,7 @@ VsftpdServer::VsftpdServer(const std::string& root, unsigned passivePorts) : con
                               "\nport_enable=YES\nconnect_from_port_20=NO\nseccomp_sandbox=NO\nisolate=NO\n"
                               "isolate_network=NO\nsecure_chroot_dir=/var/run/vsftpd/empty\nxferlog_enable=NO\n"
                               "dirmessage_enable=NO\nuse_localtime=NO\nmax_clients=0\nmax_per_ip=0\n"
-                              "idle_session_timeout=600\ndata_connection_timeout=300\n");
+                              "idle_session_timeout=600\ndata_connection_timeout=300\n" + extraConfig);
         std::filesystem::create_directories("/var/run/vsftpd/empty");
         process_ = std::make_unique<ServerProcess>(
             std::vector<std::string>{"/usr/sbin/vsftpd", (*configDir_) / "vsftpd.conf"});

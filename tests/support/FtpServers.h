@@ -59,6 +59,10 @@ public:
         // 0: a free port the system picks. A fixed port is for peers that insist on one (Debian's
         // ftp-proxy always goes to port 21).
         std::uint16_t Port = 0;
+        // When set, pyftpdlib's TLS handler with this certificate and key: AUTH TLS, PBSZ and
+        // PROT are offered, never required.
+        std::string TlsCertFile;
+        std::string TlsKeyFile;
     };
 
     explicit PyFtpdServer(const Options& options);
@@ -82,10 +86,19 @@ public:
     // one: a data connection that meets a port pair still in TIME_WAIT waits a second for its
     // SYN to be sent again.
     explicit VsftpdServer(const std::string& root, unsigned passivePorts = 200);
+    // With TLS offered (ssl_enable) with this certificate and key, on vsftpd's defaults
+    // otherwise: the data connections must resume the control connection's TLS session.
+    struct Tls {
+        std::string CertFile;
+        std::string KeyFile;
+    };
+    VsftpdServer(const std::string& root, const Tls& tls, unsigned passivePorts = 200);
     ~VsftpdServer();
     std::uint16_t Port() const { return port_; }
 
 private:
+    void Start(const std::string& root, unsigned passivePorts, const std::string& extraConfig);
+
     std::unique_ptr<TempDir> configDir_;
     std::unique_ptr<ServerProcess> process_;
     std::uint16_t port_ = 0;

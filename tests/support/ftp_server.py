@@ -15,7 +15,7 @@ import time
 import warnings
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 ALL_RIGHTS = "elradfmwMT"
@@ -56,6 +56,8 @@ def main():
                         help="seconds after which an idle session is dropped (0: never)")
     parser.add_argument("--log", help="file to which one line per received command is appended")
     parser.add_argument("--port", type=int, default=0, help="port to listen on (0: the system picks)")
+    parser.add_argument("--tls-cert", help="offer TLS (AUTH TLS, PROT P) with this PEM certificate")
+    parser.add_argument("--tls-key", help="the PEM key of --tls-cert")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.ERROR)
@@ -72,7 +74,20 @@ def main():
     # Names are logged with the bytes the client sent, as the handler keeps them (below).
     log = open(args.log, "a", buffering=1, errors="surrogateescape") if args.log else None
 
-    class Handler(FTPHandler):
+    base = TLS_FTPHandler if args.tls_cert else FTPHandler
+    if args.tls_cert:
+        from OpenSSL import SSL
+        # TLS 1.2 at most: the handler, on asyncore, loses data connections to the tickets that
+        # TLS 1.3 sends after the handshake. vsftpd covers TLS 1.3.
+        context = SSL.Context(SSL.TLS_METHOD)
+        context.set_options(SSL.OP_NO_SSLv2 | SSL.OP_NO_SSLv3 | SSL.OP_NO_COMPRESSION | SSL.OP_NO_TLSv1_3)
+        context.use_certificate_chain_file(args.tls_cert)
+        context.use_privatekey_file(args.tls_key)
+        # Data connections resume the control connection's session, as vsftpd demands.
+        context.set_session_id(b"mirelo-test")
+        TLS_FTPHandler.ssl_context = context
+
+    class Handler(base):
         banner = "pyftpdlib test server ready."
 
         def respond(self, resp, logfun=logging.debug):
