@@ -22,6 +22,7 @@
 #include "ProgressBar.h"
 #include "ScriptedPeer.h"
 #include "TempDir.h"
+#include "TestCertificates.h"
 
 namespace {
 
@@ -116,6 +117,24 @@ TEST(FtpToolArgs, OptionsHostAndCommands) {
     EXPECT_EQ(o.Commands[1].Text, "get \"a file.bin\" -");
     // quote keeps its text as typed, inner blanks included.
     EXPECT_EQ(o.Commands[2].Args, std::vector<std::string>{"SITE  CHMOD 644 x"});
+}
+
+TEST(FtpToolArgs, TlsOptionsFollowCurl) {
+    std::string error;
+    FtpToolOptions o = Parse({"--ssl-reqd", "--cacert", "ca.pem", "h", "-e", "syst"}, error);
+    ASSERT_EQ(error, "");
+    EXPECT_TRUE(o.SslRequired);
+    EXPECT_FALSE(o.Ssl);
+    EXPECT_EQ(o.CaCertFile, "ca.pem");
+    o = Parse({"--ssl", "h", "-e", "syst"}, error);
+    ASSERT_EQ(error, "");
+    EXPECT_TRUE(o.Ssl);
+    EXPECT_FALSE(o.SslRequired);
+    EXPECT_TRUE(o.CaCertFile.empty());
+    Parse({"h", "-e", "syst", "--cacert"}, error);
+    EXPECT_EQ(error, "--cacert needs a file");
+    Parse({"--ssl=yes", "h", "-e", "syst"}, error);
+    EXPECT_EQ(error, "--ssl takes no value");
 }
 
 TEST(FtpToolArgs, DefaultsArePassiveBinaryAnonymousOnPort21) {
@@ -373,4 +392,52 @@ TEST(FtpToolVsftpd, PassiveAndActiveDownloadsFromVsftpd) {
     std::string expected = root.Read("big.bin");
     EXPECT_TRUE(work.Read("passive.bin") == expected);
     EXPECT_TRUE(work.Read("active.bin") == expected);
+}
+
+TEST(FtpToolVsftpd, SslReqdMovesFilesOverTlsAndTheTraceNamesVersionAndCipher) {
+    std::string reason;
+    if (!VsftpdServer::CanRun(reason))
+        GTEST_SKIP() << reason;
+    TempDir root;
+    TempDir work;
+    root.Write("big.bin", PatternBytes(3 * 1000 * 1000 + 5));
+    const CertificateFiles good = TestCertificateFiles(TestCertificate::Good);
+    VsftpdServer server(root.Path(), VsftpdServer::Tls{good.Cert, good.Key});
+    std::string port = std::to_string(server.Port());
+    for (const char* mode : {"--ssl-reqd", "--ssl"}) {
+        SCOPED_TRACE(mode);
+        ToolRun run = RunTool({"--port", port, mode, "--cacert", TestAuthorityFile(), "--trace", "127.0.0.1", "-e",
+                               "get big.bin got.bin", "-e", "put got.bin incoming/back.bin"},
+                              work.Path());
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        EXPECT_TRUE(work.Read("got.bin") == root.Read("big.bin"));
+        EXPECT_TRUE(root.Read("incoming/back.bin") == root.Read("big.bin"));
+        EXPECT_NE(run.Err.find("\n! TLS TLSv1.3 TLS_"), std::string::npos) << run.Err;
+        std::filesystem::remove(root / "incoming/back.bin");
+    }
+    // Without the test authority the certificate leads nowhere trusted.
+    ToolRun untrusted = RunTool({"--port", port, "--ssl", "127.0.0.1", "-e", "syst"}, work.Path());
+    EXPECT_EQ(untrusted.Status, 1);
+    EXPECT_EQ(untrusted.Err.rfind("mirelo-ftp: logon failed: 500 TLS error #20102: ", 0), 0u) << untrusted.Err;
+}
+
+TEST(FtpToolVsftpd, ServerWithoutTlsIsUsedUnderSslAndRefusedUnderSslReqd) {
+    std::string reason;
+    if (!VsftpdServer::CanRun(reason))
+        GTEST_SKIP() << reason;
+    TempDir root;
+    TempDir work;
+    root.Write("f.bin", PatternBytes(1514));
+    VsftpdServer server(root.Path());
+    std::string port = std::to_string(server.Port());
+    ToolRun tried = RunTool({"--port", port, "--ssl", "--trace", "127.0.0.1", "-e", "get f.bin"}, work.Path());
+    ASSERT_EQ(tried.Status, 0) << tried.Err;
+    EXPECT_TRUE(work.Read("f.bin") == root.Read("f.bin"));
+    EXPECT_NE(tried.Err.find("! The server refused TLS"), std::string::npos) << tried.Err;
+    ToolRun required = RunTool({"--port", port, "--ssl-reqd", "--trace", "127.0.0.1", "-e", "get f.bin g.bin"},
+                               work.Path());
+    EXPECT_EQ(required.Status, 1);
+    EXPECT_NE(required.Err.find("mirelo-ftp: logon failed: 530 "), std::string::npos) << required.Err;
+    EXPECT_EQ(required.Err.find("> USER"), std::string::npos) << required.Err;
+    EXPECT_FALSE(std::filesystem::exists(work / "g.bin"));
 }

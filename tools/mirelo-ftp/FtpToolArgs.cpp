@@ -175,11 +175,16 @@ std::string ParseFtpToolArgs(const std::vector<std::string>& args, FtpToolOption
             if (!takeValue(options.SocksPassword))
                 return "--socks-password needs a text";
             socksPasswordGiven = true;
+        } else if (arg == "--cacert") {
+            if (!takeValue(options.CaCertFile) || options.CaCertFile.empty())
+                return "--cacert needs a file";
         } else if (bool* flag = arg == "--active"     ? &options.Active
                                 : arg == "--ascii"    ? &options.Ascii
                                 : arg == "--trace"    ? &options.Trace
                                 : arg == "--progress" ? &options.Progress
                                 : arg == "--no-retry" ? &options.NoRetry
+                                : arg == "--ssl"      ? &options.Ssl
+                                : arg == "--ssl-reqd" ? &options.SslRequired
                                                       : nullptr) {
             if (hasInlineValue)
                 return arg + " takes no value";
@@ -224,6 +229,7 @@ std::string ParseFtpToolArgs(const std::vector<std::string>& args, FtpToolOption
 std::string FtpToolUsage() {
     return "usage: mirelo-ftp [--port PORT] [--user NAME] [--password TEXT] [--active] [--ascii]\n"
            "                  [--timeout SECONDS] [--trace] [--progress] [--no-retry]\n"
+           "                  [--ssl | --ssl-reqd] [--cacert FILE]\n"
            "                  [--proxy PROXY | --socks4 HOST:PORT | --socks4a HOST:PORT | --socks5 HOST:PORT]\n"
            "                  [--socks-user NAME] [--socks-password TEXT] HOST -e COMMAND [-e COMMAND]...\n"
            "\n"
@@ -247,7 +253,11 @@ std::string FtpToolUsage() {
            "  --port PORT        control port (default 21)\n"
            "  --timeout SECONDS  give up on a reply or a stalled transfer after this long\n"
            "                     (default 60; 0 waits without limit)\n"
-           "  --trace            show the commands and replies on standard error\n"
+           "  --trace            show the commands and replies on standard error, and the TLS\n"
+           "                     version and cipher\n"
+           "  --ssl              use TLS (AUTH TLS) when the server offers it, the clear otherwise\n"
+           "  --ssl-reqd         use TLS or nothing: a server without it is not used\n"
+           "  --cacert FILE      trust the authorities in the PEM FILE besides the system's\n"
            "  --progress         show a progress bar on standard error\n"
            "  --no-retry         a get that fails is not tried again\n"
            "  --proxy PROXY      connect to the FTP proxy PROXY (on PORT) and name the server\n"

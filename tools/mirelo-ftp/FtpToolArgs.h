@@ -33,6 +33,11 @@ struct FtpToolOptions {
     std::string SocksPort;
     std::string SocksUser;
     std::string SocksPassword;
+    // --ssl: TLS when the server takes AUTH TLS, the clear otherwise; --ssl-reqd: TLS or no
+    // session; --cacert FILE: authorities trusted besides the system's.
+    bool Ssl = false;
+    bool SslRequired = false;
+    std::string CaCertFile;
     std::vector<FtpToolCommand> Commands;
 };
 

@@ -43,6 +43,8 @@ FtpToolSession::FtpToolSession(const FtpToolOptions& options, platform::EventLoo
     // for PORT from the start.
     ftp_->SetPassiveMode(!options_.Active);
     ftp_->SetPassiveFallback(!options_.Active);
+    ftp_->SetTlsMode(options_.SslRequired ? ftpTlsRequire : options_.Ssl ? ftpTlsTry : ftpTlsNone);
+    ftp_->SetTlsCaFile(options_.CaCertFile);
     ftp_->SetTimeout(options_.TimeoutSeconds);
     // A transfer with no data for as long as a reply may take has stalled.
     ftp_->SetStallTimeout(options_.TimeoutSeconds);
