@@ -6,7 +6,7 @@
 
 #include <QApplication>
 
-#include "download/uMireloDownloaderAsyncBaixando.h"
+#include "gui/uMireloDownloaderAsyncBaixando.h"
 
 int main(int argc, char** argv)
 {

@@ -6,7 +6,7 @@ math(EXPR tamanho "${comprimento} / 2")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 file(WRITE "${SAIDA}.tmp"
   "// Generated from ${ENTRADA}; do not edit.\n"
-  "#include \"app/FundoJpeg.h\"\n"
+  "#include \"gui/FundoJpeg.h\"\n"
   "namespace mirelo_app {\n"
   "const unsigned char ${NOME}[] = {${bytes}};\n"
   "const std::size_t ${NOME}Tamanho = ${tamanho};\n"

@@ -1,4 +1,4 @@
-#include "download/uMireloDownloaderAsyncConexao.h"
+#include "gui/uMireloDownloaderAsyncConexao.h"
 
 #include <QIcon>
 #include <QLabel>

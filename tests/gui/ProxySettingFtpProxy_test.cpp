@@ -12,9 +12,9 @@
 
 #include "FtpProxyServer.h"
 #include "JanelaTeste.h"
-#include "app/uMireloDownloaderAsyncPrincipal.h"
 #include "download/SessaoDownloader.h"
 #include "ftp/Ftpcli.h"
+#include "gui/uMireloDownloaderAsyncPrincipal.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "download/uMireloDownloaderAsyncBaixando.h"
+#include "gui/uMireloDownloaderAsyncBaixando.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -12,7 +12,7 @@
 #include <climits>
 
 #include "download/ContaBaixando.h"
-#include "download/Windows1252.h"
+#include "gui/Windows1252.h"
 
 namespace {
 

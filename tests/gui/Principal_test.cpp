@@ -1,5 +1,5 @@
 // The main window against pyftpdlib on loopback, offscreen, as a user would drive it.
-#include "app/uMireloDownloaderAsyncPrincipal.h"
+#include "gui/uMireloDownloaderAsyncPrincipal.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -25,15 +25,15 @@
 #include <QTreeWidget>
 
 #include "JanelaTeste.h"
+#include "LoopbackPeer.h"
 #include "app/HeadlessMode.h"
 #include "app/PastaDoPrograma.h"
-#include "LoopbackPeer.h"
 #include "download/SessaoDownloader.h"
-#include "download/uMireloDownloaderAsyncConexao.h"
-#include "download/uMireloDownloaderAsyncMsg.h"
-#include "download/uMireloDownloaderAsyncPastaDownload.h"
-#include "download/uMireloDownloaderAsyncProxy.h"
 #include "ftp/Ftpcli.h"
+#include "gui/uMireloDownloaderAsyncConexao.h"
+#include "gui/uMireloDownloaderAsyncMsg.h"
+#include "gui/uMireloDownloaderAsyncPastaDownload.h"
+#include "gui/uMireloDownloaderAsyncProxy.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>

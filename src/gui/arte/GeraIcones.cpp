@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "app/Imagens.h"
+#include "gui/Imagens.h"
 
 int main(int argc, char** argv)
 {

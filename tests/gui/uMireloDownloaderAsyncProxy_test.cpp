@@ -1,4 +1,4 @@
-#include "download/uMireloDownloaderAsyncProxy.h"
+#include "gui/uMireloDownloaderAsyncProxy.h"
 
 #include <filesystem>
 

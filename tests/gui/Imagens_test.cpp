@@ -1,5 +1,5 @@
-#include "app/Imagens.h"
-#include "app/Jpeg.h"
+#include "gui/Imagens.h"
+#include "gui/Jpeg.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/FundoJpeg.h"
 #include "JanelaTeste.h"
+#include "gui/FundoJpeg.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/Widgets.h"
+#include "gui/Widgets.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

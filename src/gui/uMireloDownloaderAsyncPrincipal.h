@@ -14,9 +14,9 @@
 #include <QMainWindow>
 #include <QPointer>
 
-#include "app/Widgets.h"
 #include "catalogue/ComponentCatalogue.h"
 #include "catalogue/FormsCatalogue.h"
+#include "gui/Widgets.h"
 
 class QAction;
 class QLocale;

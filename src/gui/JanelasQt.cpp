@@ -1,8 +1,8 @@
-#include "download/JanelasQt.h"
+#include "gui/JanelasQt.h"
 
 #include "download/SessaoDownloader.h"
-#include "download/uMireloDownloaderAsyncBaixando.h"
-#include "download/uMireloDownloaderAsyncPastaDownload.h"
+#include "gui/uMireloDownloaderAsyncBaixando.h"
+#include "gui/uMireloDownloaderAsyncPastaDownload.h"
 #include "platform/UserServices.h"
 
 namespace mirelo_download {

@@ -1,11 +1,11 @@
-#include "app/Jpeg.h"
+#include "gui/Jpeg.h"
 
 #include <csetjmp>
 #include <cstdio>
 
 #include <jpeglib.h>
 
-#include "app/FundoJpeg.h"
+#include "gui/FundoJpeg.h"
 
 namespace mirelo_app {
 namespace {

@@ -1,4 +1,4 @@
-#include "download/uMireloDownloaderAsyncBaixando.h"
+#include "gui/uMireloDownloaderAsyncBaixando.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "app/uMireloDownloaderAsyncPrincipal.h"
+#include "gui/uMireloDownloaderAsyncPrincipal.h"
 
 #include <exception>
 
@@ -23,18 +23,18 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/Imagens.h"
-#include "app/Jpeg.h"
-#include "app/Widgets.h"
 #include "catalogue/MirrorList.h"
-#include "catalogue/TextHelpers.h"
 #include "catalogue/TextFile.h"
+#include "catalogue/TextHelpers.h"
 #include "download/SessaoDownloader.h"
-#include "download/Windows1252.h"
-#include "download/uMireloDownloaderAsyncConexao.h"
-#include "download/uMireloDownloaderAsyncMsg.h"
-#include "download/uMireloDownloaderAsyncProxy.h"
 #include "ftp/Ftpcli.h"
+#include "gui/Imagens.h"
+#include "gui/Jpeg.h"
+#include "gui/Widgets.h"
+#include "gui/Windows1252.h"
+#include "gui/uMireloDownloaderAsyncConexao.h"
+#include "gui/uMireloDownloaderAsyncMsg.h"
+#include "gui/uMireloDownloaderAsyncProxy.h"
 #include "platform/UserServices.h"
 
 namespace {

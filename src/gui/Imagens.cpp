@@ -1,4 +1,4 @@
-#include "app/Imagens.h"
+#include "gui/Imagens.h"
 
 #include <algorithm>
 #include <functional>

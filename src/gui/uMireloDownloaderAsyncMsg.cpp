@@ -1,4 +1,4 @@
-#include "download/uMireloDownloaderAsyncMsg.h"
+#include "gui/uMireloDownloaderAsyncMsg.h"
 
 #include <QFont>
 #include <QIcon>
@@ -7,7 +7,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "download/Windows1252.h"
+#include "gui/Windows1252.h"
 
 TfrmMireloDownloaderAsyncMsg::TfrmMireloDownloaderAsyncMsg(const QIcon& imagemFechar,
                                                            QWidget* parent)

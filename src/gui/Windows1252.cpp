@@ -1,4 +1,4 @@
-#include "download/Windows1252.h"
+#include "gui/Windows1252.h"
 
 #include "platform/TextBytes.h"
 

@@ -1,4 +1,4 @@
-#include "download/uMireloDownloaderAsyncPastaDownload.h"
+#include "gui/uMireloDownloaderAsyncPastaDownload.h"
 
 #include <QLineEdit>
 #include <QPushButton>

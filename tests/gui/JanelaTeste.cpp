@@ -6,11 +6,11 @@
 
 #include <QTreeWidget>
 
-#include "app/uMireloDownloaderAsyncPrincipal.h"
 #include "download/SessaoDownloader.h"
-#include "download/uMireloDownloaderAsyncConexao.h"
-#include "download/uMireloDownloaderAsyncProxy.h"
 #include "ftp/Ftpcli.h"
+#include "gui/uMireloDownloaderAsyncConexao.h"
+#include "gui/uMireloDownloaderAsyncPrincipal.h"
+#include "gui/uMireloDownloaderAsyncProxy.h"
 
 namespace fs = std::filesystem;
 

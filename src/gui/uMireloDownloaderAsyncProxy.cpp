@@ -1,4 +1,4 @@
-#include "download/uMireloDownloaderAsyncProxy.h"
+#include "gui/uMireloDownloaderAsyncProxy.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -12,7 +12,7 @@
 
 #include "catalogue/ProxySettings.h"
 #include "catalogue/TextFile.h"
-#include "download/Windows1252.h"
+#include "gui/Windows1252.h"
 #include "platform/UserServices.h"
 
 namespace {

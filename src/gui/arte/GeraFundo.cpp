@@ -1,6 +1,6 @@
 // Paints the detail panel's background and writes it as the JPEG that the program embeds
-// (src/app/arte/fundo-detalhes.jpg). Run again only to change the picture:
-//   cmake --build <build> --target mirelo-gera-fundo && <build>/src/app/mirelo-gera-fundo <file>
+// (src/gui/arte/fundo-detalhes.jpg). Run again only to change the picture:
+//   cmake --build <build> --target mirelo-gera-fundo && <build>/src/gui/mirelo-gera-fundo <file>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>

@@ -1,4 +1,4 @@
-#include "download/uMireloDownloaderAsyncMsg.h"
+#include "gui/uMireloDownloaderAsyncMsg.h"
 
 #include <QIcon>
 #include <QPlainTextEdit>
@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "QtTestApp.h"
-#include "download/Windows1252.h"
+#include "gui/Windows1252.h"
 
 namespace {
 
