@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <random>
 
 #include "catalogue/MirrorList.h"
@@ -262,8 +261,7 @@ void TSessaoDownloader::ftpDownloaderStateChange()
 
 void TSessaoDownloader::ftpDownloaderProgress(std::int64_t Count, bool&)
 {
-    BytesRecebidos = static_cast<std::int32_t>(
-        std::min<std::int64_t>(Count, std::numeric_limits<std::int32_t>::max()));
+    BytesRecebidos = Count;
     UltimaAtividadeMs = AgoraMs();
     if (OnProgresso)
         OnProgresso();

@@ -125,7 +125,7 @@ public:
     std::string ProxyPorta;
     bool Cancelado = false;
     bool TransferenciaConcluida = false;
-    std::int32_t BytesRecebidos = 0;
+    std::int64_t BytesRecebidos = 0;
 
     // The product directory, where the forms catalogue and the message always come from.
     static constexpr const char* kDiretorioProdutos = "/pub/mirelo";

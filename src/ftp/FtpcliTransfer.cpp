@@ -13,23 +13,6 @@ namespace {
 constexpr int kWouldBlock = 10035;
 constexpr int kConnectionReset = 10054;
 
-// The size a 150 reply announces, as most servers write it: "... (12345 bytes)."; -1 when none.
-std::int64_t AnnouncedSize(std::string_view reply) {
-    const std::size_t open = reply.rfind('(');
-    if (open == std::string_view::npos)
-        return -1;
-    std::int64_t size = 0;
-    std::size_t i = open + 1;
-    const std::size_t digits = i;
-    for (; i < reply.size() && reply[i] >= '0' && reply[i] <= '9'; ++i) {
-        if (size > (INT64_MAX - 9) / 10)
-            return -1;
-        size = size * 10 + (reply[i] - '0');
-    }
-    if (i == digits || reply.substr(i, 7) != " bytes)")
-        return -1;
-    return size;
-}
 
 // A fast retrieval is read in batches of this much: fewer wake-ups leave the sender, which does
 // the waking, more time to send (on loopback, close to half the time for a large file to a pipe).
@@ -516,7 +499,8 @@ void TCustomFtpCli::RetrieveFirstReply() {
             EndTransferNow(425, dataLinkFailure_);
             return;
         }
-        announcedSize_ = AnnouncedSize(lastReply_);
+        const ftp::SizeReplyParse announced = ftp::ParseAnnouncedSize(lastReply_);
+        announcedSize_ = announced.Result == ftp::ParseResult::Complete ? announced.Size : -1;
         OpenRetrieveFileOnce();
         return;
     }
@@ -917,6 +901,11 @@ void TCustomFtpCli::CheckStoreEnd() {
 void TCustomFtpCli::RestStep() {
     if (!ReadyCheck())
         return;
+    // Checked before anything is set: a refused REST must leave the running request alone.
+    if (!controlConnected_) {
+        RaiseUsageError("FTP component not connected");
+        return;
+    }
     stepCode_ = stepRest;
     restInSequence_ = inSequence_;
     TFtpRequest request = inSequence_ ? currentRequest_ : frqRest;

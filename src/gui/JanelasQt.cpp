@@ -12,7 +12,7 @@ class TelaQt : public TelaBaixando {
 public:
     TelaQt(TSessaoDownloader& sessao, QWidget* pai, std::function<void()> cancelar)
         : Dialogo(std::make_unique<TfrmMireloDownloaderAsyncBaixando>(
-              [&sessao] { return static_cast<std::int64_t>(sessao.BytesRecebidos); },
+              [&sessao] { return sessao.BytesRecebidos; },
               [&sessao] { return sessao.TransferenciaConcluida; }, pai))
     {
         Dialogo->OnCancelar = std::move(cancelar);

@@ -331,6 +331,13 @@ TEST_P(FtpTranscript, UsageErrorsBeforeAnythingIsSent) {
     } catch (const FtpException& e) {
         EXPECT_STREQ(e.what(), "FTP component not connected");
     }
+    // With no local file there is no offset to send; a REST alone still needs a connection.
+    try {
+        h.ftp->RestStep();
+        ADD_FAILURE() << "RestStep without a connection was not refused";
+    } catch (const FtpException& e) {
+        EXPECT_STREQ(e.what(), "FTP component not connected");
+    }
     EXPECT_EQ(h.ftp->EngineState(), fesReady);
     // Nothing ran, so nothing is reported.
     PumpPending(*h.loop);
