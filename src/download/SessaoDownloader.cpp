@@ -10,6 +10,7 @@
 #include "catalogue/MirrorList.h"
 #include "catalogue/ProxySettings.h"
 #include "catalogue/TextFile.h"
+#include "download/MemoriaTls.h"
 #include "ftp/Ftpcli.h"
 #include "platform/EventLoop.h"
 #include "platform/UserServices.h"
@@ -419,6 +420,9 @@ bool TSessaoDownloader::EntraNaLista()
                 return true;
             case Entrada::Recusada:
                 break;
+            case Entrada::Insegura:
+                tentativa = kTentativasPorServidor;  // not this server again
+                break;
             case Entrada::Interrompida:
                 if (OnServidorEmUso)
                     OnServidorEmUso();
@@ -440,6 +444,10 @@ TSessaoDownloader::Entrada TSessaoDownloader::EntraUmaVez()
     Desistiu = false;
     UltimoErro = 0;
     UltimoPedido = 0;
+    const std::string servidor = ServidorEmUso();
+    const bool exigeTls = ExigeTls || memoria_tls::FalouTls(memoria_tls::kArquivo, servidor);
+    Ftp->SetTlsMode(exigeTls ? ftpTlsRequire : ftpTlsTry);
+    Ftp->SetTlsCaFile(ArquivoCa);
     if (!Inicia(&TFtpClient::LogOn))
         return Entrada::Interrompida;
     ConexaoAberta = true;
@@ -456,6 +464,8 @@ TSessaoDownloader::Entrada TSessaoDownloader::EntraUmaVez()
         const bool terminou = !PedidoEmCurso && UltimoPedido == frqLogOn && UltimoErro != 0;
         if (PedidoEmCurso)
             Aborta();
+        if (terminou && !Desistiu && FalhaDeTls(servidor, exigeTls))
+            return Entrada::Insegura;
         return terminou && !Desistiu ? Entrada::Recusada : Entrada::Interrompida;
     }
     if (!FtpPronto())
@@ -463,7 +473,7 @@ TSessaoDownloader::Entrada TSessaoDownloader::EntraUmaVez()
     if (UltimoErro != 0 || !Ftp->IsControlOpen()) {
         // USER or PASS refused, or the server closed during the log-on (421 busy).
         Aborta();
-        return Entrada::Recusada;
+        return FalhaDeTls(servidor, exigeTls) ? Entrada::Insegura : Entrada::Recusada;
     }
     // SIZE answers for the transfer type, and servers that follow RFC 3659 refuse it in ASCII
     // (the type every session starts with), so the session switches to binary once.
@@ -472,7 +482,32 @@ TSessaoDownloader::Entrada TSessaoDownloader::EntraUmaVez()
     if (!Ftp->IsControlOpen())
         return Entrada::Recusada;
     QuedaPorTimeout = false;
+    if (Ftp->TlsEncrypted())
+        memoria_tls::LembraTls(memoria_tls::kArquivo, servidor);
     return Entrada::Conectada;
+}
+
+bool TSessaoDownloader::FalhaDeTls(const std::string& servidor, bool exigida)
+{
+    std::string texto;
+    if (Ftp->TlsError() != 0) {
+        texto = "A conexão segura com o servidor " + servidor + " falhou:\r" + TlsErrorUserText(Ftp->TlsError()) +
+                "\rO servidor não será usado.";
+    } else if (exigida && Ftp->TlsRefused()) {
+        texto = ExigeTls ? "O servidor " + servidor + " não oferece conexão segura (TLS), que foi exigida.\r"
+                           "O servidor não será usado."
+                         : "O servidor " + servidor + " já usou conexão segura (TLS) e agora a recusa.\r"
+                           "Por segurança, o servidor não será usado.";
+    } else {
+        return false;
+    }
+    Servicos_.ShowMessage("Conexão insegura", texto, platform::UserServices::Icon::Error);
+    return true;
+}
+
+std::string TSessaoDownloader::TextoCriptografia() const
+{
+    return Ftp->TlsEncrypted() ? "Conexão criptografada (" + Ftp->TlsVersion() + ")" : "Conexão não criptografada";
 }
 
 bool TSessaoDownloader::Pausa(int milissegundos)

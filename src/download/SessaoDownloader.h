@@ -69,6 +69,16 @@ public:
     // server, so the status can say which server is in use.
     std::function<void()> OnServidorEmUso;
 
+    // TLS on every log-on: a server that refuses it is used in the clear, unless it spoke TLS
+    // with this program before (memoria_tls) or ExigeTls is set; such a server is not used, nor
+    // is one whose certificate fails the checks, and the user is told why.
+    bool ExigeTls = false;
+    // A PEM file of authorities trusted besides the system's; empty for none.
+    std::string ArquivoCa;
+    // Whether the session in use is encrypted, for the status: "Conexão criptografada (TLSv1.3)"
+    // or "Conexão não criptografada".
+    std::string TextoCriptografia() const;
+
     // What the user is told when the control connection has gone: the time-out text when the
     // wait gave up on the server, else that the server or the network closed it.
     std::string TextoConexaoPerdida() const;
@@ -137,7 +147,8 @@ private:
         std::string Diretorio;
     };
     // How a log-on or a request ended.
-    enum class Entrada { Conectada, Recusada, Interrompida };
+    // Insegura: the server is not to be used (TLS refused or failed where it is required).
+    enum class Entrada { Conectada, Recusada, Insegura, Interrompida };
     enum class Passo { Ok, Falhou, Caiu, Interrompido };
 
     void SetProxy();
@@ -162,6 +173,8 @@ private:
     bool Busca(const std::string& diretorio, const std::string& arquivo, bool avisa);
     void MostraErroConfiguracao();
     void MostraErroConexao();
+    // After a failed log-on: when TLS is why, tells the user and returns true.
+    bool FalhaDeTls(const std::string& servidor, bool exigida);
 
     void ftpDownloaderSessionConnected(std::uint16_t Error);
     void ftpDownloaderRequestDone(int RqType, std::uint16_t Error);

@@ -564,7 +564,8 @@ void TfrmMireloDownloaderAsyncPrincipal::MostraServidor()
     // Says which server answers, so a user whose usual server was down knows it is another.
     StatusServidor->setText(
         Sessao.IsControlOpen()
-            ? QStringLiteral("Servidor: ") + QString::fromStdString(Sessao.ServidorEmUso())
+            ? QStringLiteral("Servidor: ") + QString::fromStdString(Sessao.ServidorEmUso()) +
+                  QStringLiteral(" — ") + QString::fromStdString(Sessao.TextoCriptografia())
             : QStringLiteral("Sem conexão (") + QString::fromStdString(Sessao.ServidorEmUso()) +
                   QStringLiteral(")"));
 }

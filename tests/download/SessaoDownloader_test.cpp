@@ -12,6 +12,8 @@
 #include "FtpServers.h"
 #include "RecordingUserServices.h"
 #include "TempDir.h"
+#include "TestCertificates.h"
+#include "download/MemoriaTls.h"
 #include "ftp/Ftpcli.h"
 #include "platform/PollEventLoop.h"
 #include "platform/Registry.h"
@@ -111,3 +113,96 @@ TEST_F(Sessao, TheApplicationEndingEndsTheWait)
 }
 
 }  // namespace
+
+// --- TLS: used when the server offers it, remembered, and never dropped silently ------------
+
+namespace {
+
+// The demo site in a folder of the test's own: vsftpd takes over the folder it serves.
+std::string CopiaDoDemo(const TempDir& pasta)
+{
+    fs::copy(Demo(), pasta.Path(), fs::copy_options::recursive);
+    return pasta.Path();
+}
+
+bool Lembrado(std::uint16_t porta)
+{
+    return memoria_tls::FalouTls(memoria_tls::kArquivo, "127.0.0.1:" + std::to_string(porta));
+}
+
+}  // namespace
+
+TEST_F(Sessao, TlsIsUsedWhenTheServerOffersItAndTheServerIsRemembered)
+{
+    std::string motivo;
+    if (!VsftpdServer::CanRun(motivo))
+        GTEST_SKIP() << motivo;
+    TempDir raiz;
+    const CertificateFiles bom = TestCertificateFiles(TestCertificate::Good);
+    VsftpdServer servidor(CopiaDoDemo(raiz), VsftpdServer::Tls{bom.Cert, bom.Key});
+    auto sessao = Cria(servidor.Port());
+    sessao->ArquivoCa = TestAuthorityFile();
+    ASSERT_TRUE(sessao->Conectar()) << servicos.Texts();
+    EXPECT_EQ(sessao->Formularios.Count(), 2u);
+    EXPECT_EQ(sessao->TextoCriptografia(), "Conexão criptografada (TLSv1.3)");
+    EXPECT_TRUE(Lembrado(servidor.Port()));
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+}
+
+TEST_F(Sessao, AServerWithoutTlsIsUsedInTheClearAndTheStatusSaysSo)
+{
+    PyFtpdServer servidor(Servindo(Demo()));
+    auto sessao = Cria(servidor.Port());
+    ASSERT_TRUE(sessao->Conectar()) << servicos.Texts();
+    EXPECT_EQ(sessao->TextoCriptografia(), "Conexão não criptografada");
+    EXPECT_FALSE(Lembrado(servidor.Port()));
+    EXPECT_TRUE(servicos.Boxes.empty()) << servicos.Texts();
+}
+
+TEST_F(Sessao, AServerThatSpokeTlsBeforeAndRefusesItNowIsNotUsed)
+{
+    PyFtpdServer servidor(Servindo(Demo()));
+    memoria_tls::LembraTls(memoria_tls::kArquivo, "127.0.0.1:" + std::to_string(servidor.Port()));
+    auto sessao = Cria(servidor.Port());
+    EXPECT_FALSE(sessao->Conectar());
+    EXPECT_FALSE(sessao->IsControlOpen());
+    EXPECT_NE(servicos.Texts().find("já usou conexão segura (TLS) e agora a recusa"), std::string::npos)
+        << servicos.Texts();
+    EXPECT_FALSE(fs::exists("formularios.cfg"));
+}
+
+TEST_F(Sessao, RequiredTlsRefusesAServerWithoutIt)
+{
+    PyFtpdServer servidor(Servindo(Demo()));
+    auto sessao = Cria(servidor.Port());
+    sessao->ExigeTls = true;
+    EXPECT_FALSE(sessao->Conectar());
+    EXPECT_NE(servicos.Texts().find("não oferece conexão segura (TLS), que foi exigida"), std::string::npos)
+        << servicos.Texts();
+    EXPECT_FALSE(fs::exists("formularios.cfg"));
+}
+
+TEST_F(Sessao, CertificatesThatFailTheChecksAreNotUsedAndTheUserIsToldWhy)
+{
+    struct Caso {
+        TestCertificate Certificado;
+        int Erro;
+    };
+    for (Caso caso : {Caso{TestCertificate::WrongHost, kTlsErrHostName}, Caso{TestCertificate::Expired, kTlsErrExpired},
+                      Caso{TestCertificate::UnknownAuthority, kTlsErrUntrusted}}) {
+        SCOPED_TRACE(caso.Erro);
+        servicos.Boxes.clear();
+        PyFtpdServer::Options opcoes = Servindo(Demo());
+        const CertificateFiles arquivos = TestCertificateFiles(caso.Certificado);
+        opcoes.TlsCertFile = arquivos.Cert;
+        opcoes.TlsKeyFile = arquivos.Key;
+        PyFtpdServer servidor(opcoes);
+        auto sessao = Cria(servidor.Port());
+        sessao->ArquivoCa = TestAuthorityFile();
+        EXPECT_FALSE(sessao->Conectar());
+        EXPECT_NE(servicos.Texts().find(TlsErrorUserText(caso.Erro)), std::string::npos) << servicos.Texts();
+        EXPECT_NE(servicos.Texts().find("O servidor não será usado."), std::string::npos) << servicos.Texts();
+        EXPECT_FALSE(Lembrado(servidor.Port()));
+        EXPECT_FALSE(fs::exists("formularios.cfg"));
+    }
+}
