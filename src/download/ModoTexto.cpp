@@ -12,6 +12,7 @@
 #include "download/NomesArquivo.h"
 #include "download/ServicosConsole.h"
 #include "download/SessaoDownloader.h"
+#include "ftp/Ftpcli.h"
 #include "platform/PollEventLoop.h"
 #include "platform/Registry.h"
 
@@ -102,8 +103,16 @@ private:
 
 bool ExecucaoSemJanela::Conecta()
 {
-    if (Sessao.Conectar())
+    if (Sessao.Conectar()) {
+        // As the window's status bar does: nobody is left to think the session is private.
+        if (!Sessao.ftpDownloader().TlsEncrypted()) {
+            // A note, not a failure: the prefix of the program's failure lines stays theirs.
+            Erros << "Aviso: a conexão com o servidor " << Sessao.ServidorEmUso()
+                  << " não é criptografada.\n";
+            Erros.flush();
+        }
         return true;
+    }
     Falha("não foi possível ler o catálogo de formulários do servidor " + Sessao.HostName() +
           ".");
     return false;
@@ -168,6 +177,7 @@ int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
     if (!std::filesystem::is_directory(pasta))
         return Falha("a pasta de download \"" + pasta.string() + "\" não existe e não pôde ser criada.");
 
+    Sessao.ExigeTls = opcoes.ExigeTls;
     if (!Conecta())
         return kFalha;
     std::string problema;
@@ -241,11 +251,14 @@ std::string TextoDeUso()
            "e componentes\n"
            "  mirelo-downloader --download PRODUTO INSTALACAO [--to PASTA] [--skip COMPONENTE]... "
            "[--install]\n"
+           "                  [--require-tls]\n"
            "                                    baixa os componentes da instalação para PASTA (ou a "
            "pasta atual),\n"
            "                                    deixando de fora os componentes opcionais "
            "indicados;\n"
-           "                                    com --install inicia o instalador no fim.\n"
+           "                                    com --install inicia o instalador no fim;\n"
+           "                                    com --require-tls usa só servidores com conexão "
+           "segura (TLS).\n"
            "  mirelo-downloader --version       mostra a versão do programa\n"
            "Os nomes podem ser abreviados pelo começo, sem distinção de maiúsculas, quando não há "
            "dúvida.\n"
@@ -315,6 +328,8 @@ std::optional<OpcoesModoTexto> LeArgumentos(const std::vector<std::string>& argu
             }
         } else if (argumento == "--install") {
             opcoes.Instalar = true;
+        } else if (argumento == "--require-tls") {
+            opcoes.ExigeTls = true;
         } else if (argumento.rfind("--", 0) == 0) {
             erro = "opção desconhecida: " + argumento;
             return std::nullopt;

@@ -23,6 +23,7 @@ struct OpcoesModoTexto {
     std::string Pasta;  // empty: the current folder
     std::vector<std::string> Pular;
     bool Instalar = false;
+    bool ExigeTls = false;  // --require-tls: a server without TLS is not used
 };
 
 // Whether the command line (without the program name) asks for the headless mode: its first

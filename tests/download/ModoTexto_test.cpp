@@ -309,3 +309,18 @@ TEST_F(ModoTextoServidor, FailuresExitWithOneAndNameWhatFailed)
 }
 
 }  // namespace
+
+// The headless mode keeps the window's TLS policy: a server without TLS is used, and said to
+// be unencrypted, unless --require-tls refuses it.
+TEST_F(ModoTextoServidor, RequireTlsRefusesAServerWithoutTlsThatIsOtherwiseUsedAndNamedUnencrypted)
+{
+    EXPECT_NE(Executa({"--download", "decl", "comp", "--to", destino.Path(), "--require-tls"}), 0);
+    EXPECT_NE(erros.str().find("não oferece conexão segura (TLS), que foi exigida"), std::string::npos)
+        << erros.str();
+    EXPECT_FALSE(fs::exists(destino / "setup.w03"));
+    ASSERT_EQ(Executa({"--download", "decl", "comp", "--to", destino.Path()}), 0) << erros.str();
+    EXPECT_NE(erros.str().find("a conexão com o servidor 127.0.0.1:" + std::to_string(site.Porta()) +
+                               " não é criptografada."),
+              std::string::npos)
+        << erros.str();
+}
