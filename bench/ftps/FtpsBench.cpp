@@ -1,0 +1,132 @@
+// One large file (1 GiB by default) over FTP with TLS (explicit FTPS: AUTH TLS, PROT P) from
+// vsftpd on loopback, fetched by mirelo-ftp --ssl-reqd, curl --ssl-reqd and lftp with TLS forced
+// on the control and the data connections, in turn, all with PASV and the test authority as the
+// trusted one. A check run compares every client's file byte for byte with the served one; at
+// least 7 counted rounds follow, and the report gives wall, processor time and peak memory with
+// the ratios to the best peer of this run (bench/common/BenchRun.h). vsftpd demands that each
+// data connection resumes the control connection's TLS session, which all three do.
+//
+// Usage: bench_ftps [--runs N] [--size-mib N] [--nice N | --realtime]
+// Needs root (vsftpd), curl and lftp; a missing client is left out with a note.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "BenchRun.h"
+#include "FtpServers.h"
+#include "TempDir.h"
+#include "TestCertificates.h"
+
+namespace {
+
+using namespace bench;
+
+void WritePattern(const std::string& path, std::int64_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::string block(1 << 20, '\0');
+    std::uint32_t state = 2463534242u;
+    for (char& c : block) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        c = static_cast<char>(state);
+    }
+    for (std::int64_t written = 0; written < size; written += static_cast<std::int64_t>(block.size())) {
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(size - written, static_cast<std::int64_t>(block.size())));
+        block[0] = static_cast<char>(written >> 20);  // no two blocks alike
+        out.write(block.data(), static_cast<std::streamsize>(chunk));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = kMinCountedRuns;
+    std::int64_t sizeMiB = 1024;
+    int niceness = 0;
+    bool realtime = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--runs" && i + 1 < argc)
+            runs = std::clamp(std::atoi(argv[++i]), 1, 100);
+        else if (arg == "--size-mib" && i + 1 < argc)
+            sizeMiB = std::clamp(std::atoi(argv[++i]), 1, 16384);
+        else if (arg == "--nice" && i + 1 < argc)
+            niceness = std::clamp(std::atoi(argv[++i]), -20, 19);
+        else if (arg == "--realtime")
+            realtime = true;
+        else {
+            std::fprintf(stderr, "usage: bench_ftps [--runs N] [--size-mib N] [--nice N | --realtime]\n");
+            return 2;
+        }
+    }
+    std::string reason;
+    if (!VsftpdServer::CanRun(reason)) {
+        std::fprintf(stderr, "bench_ftps: %s\n", reason.c_str());
+        return 1;
+    }
+    const std::string tool = MIRELO_FTP_TOOL;
+    const std::string ca = TestAuthorityFile();
+    const CertificateFiles good = TestCertificateFiles(TestCertificate::Good);
+    TempDir root;
+    TempDir work;
+    WritePattern(root / "big.bin", sizeMiB << 20);
+    const std::string priority = RaisePriority(niceness, realtime);
+    VsftpdServer server(root.Path(), VsftpdServer::Tls{good.Cert, good.Key});
+    const std::string port = std::to_string(server.Port());
+    const std::string url = "ftp://127.0.0.1:" + port + "/big.bin";
+    bool haveCurl = Executable("/usr/bin/curl"), haveLftp = Executable("/usr/bin/lftp");
+    if (!haveCurl || !haveLftp)
+        std::printf("note: %s missing; left out (scripts/install-deps test installs them)\n",
+                    !haveCurl ? "curl" : "lftp");
+    std::printf("vsftpd with TLS on 127.0.0.1:%s; a check run and %d counted runs per client; %s\n", port.c_str(),
+                runs, priority.c_str());
+
+    std::vector<Client> clients;
+    clients.emplace_back("mirelo-ftp", [&](const std::string& out) {
+        return std::vector<Argv>{
+            {tool, "--port", port, "--ssl-reqd", "--cacert", ca, "127.0.0.1", "-e", "get big.bin " + out}};
+    });
+    if (haveCurl)
+        clients.emplace_back("curl", [&](const std::string& out) {
+            return std::vector<Argv>{
+                {"/usr/bin/curl", "-s", "-S", "--ssl-reqd", "--cacert", ca, "--disable-epsv", url, "-o", out}};
+        });
+    if (haveLftp)
+        clients.emplace_back("lftp", [&](const std::string& out) {
+            return std::vector<Argv>{{"/usr/bin/lftp", "-p", port, "-e",
+                                      "set ftp:passive-mode on; set ftp:prefer-epsv no; set cmd:fail-exit yes; "
+                                      "set xfer:clobber on; set net:max-retries 1; set ftp:ssl-force true; "
+                                      "set ftp:ssl-protect-data true; set ssl:ca-file " + ca +
+                                          "; get big.bin -o " + out + "; quit",
+                                      "127.0.0.1"}};
+        });
+
+    const std::int64_t bigBytes = sizeMiB << 20;
+    const std::string big = root / "big.bin";
+    Case job;
+    job.Title = std::to_string(sizeMiB) + " MiB file over TLS to disk";
+    job.Out = work / "big.out";
+    job.Clean = [&] { std::filesystem::remove(job.Out); };
+    job.Check = [&](std::string& why) {
+        why = "the file differs from the served one";
+        return SameFiles(job.Out, big);
+    };
+    job.Quick = [&](std::string& why) {
+        std::error_code error;
+        auto size = static_cast<std::int64_t>(std::filesystem::file_size(job.Out, error));
+        if (!error && size == bigBytes)
+            return true;
+        why = "file of " + std::to_string(error ? -1 : size) + " bytes";
+        return false;
+    };
+    RunCase(job, clients, runs);
+    const bool met =
+        Report(clients, {{"wall", &Sample::WallSeconds, 1.0}, {"cpu", &Sample::CpuSeconds, 1.0}}, 8.0);
+    std::printf("\n%s\n", met ? "every target met" : "some target NOT MET (see above)");
+    return 0;
+}
