@@ -424,6 +424,10 @@ private:
     // or listen: the proxy for the SOCKS types, no proxy for the others.
     void ApplySocksSettings(TWSocket& socket);
     bool OpenRetrieveFile();
+    // Takes the server's data connection on the listener; on a failure ends the transfer with 425
+    // (at once when the data command waits for a reply in `first` or `closing`) and gives
+    // INVALID_SOCKET.
+    TSocket AcceptDataLink(std::uint16_t error, ReplyHandler first, ReplyHandler closing);
     void RetrieveAccept(std::uint16_t error);
     void RetrieveConnected(std::uint16_t error);
     void RetrieveDataAvailable(std::uint16_t error);

@@ -374,7 +374,7 @@ bool TCustomFtpCli::OpenRetrieveFile() {
     return localFile_.Create(localFileName_);
 }
 
-void TCustomFtpCli::RetrieveAccept(std::uint16_t error) {
+TSocket TCustomFtpCli::AcceptDataLink(std::uint16_t error, ReplyHandler first, ReplyHandler closing) {
     pendingAccept_ = false;
     TSocket accepted = INVALID_SOCKET;
     std::string failure;
@@ -384,21 +384,27 @@ void TCustomFtpCli::RetrieveAccept(std::uint16_t error) {
     } catch (const std::exception& e) {
         failure = DescribeException(e);
     }
-    if (accepted == INVALID_SOCKET) {
-        // The server's connection is lost with the listener; it will answer the data command
-        // with a failure, or wait for a connection that is not coming.
-        if (failure.empty())
-            failure = "error #" + std::to_string(error != 0 ? error : dataSocket_->LastError());
-        failure = "425 Unable to accept the data connection: " + failure;
-        if (fNext_ == ReplyHandler::RetrFirst || fNext_ == ReplyHandler::RetrClosing) {
-            DataLinkLost(failure);
-        } else {
-            dataLinkLost_ = true;
-            dataLinkFailure_ = failure;
-            CloseDataSocket();
-        }
-        return;
+    if (accepted != INVALID_SOCKET)
+        return accepted;
+    // The server's connection is lost with the listener; it will answer the data command with a
+    // failure, or wait for a connection that is not coming.
+    if (failure.empty())
+        failure = "error #" + std::to_string(error != 0 ? error : dataSocket_->LastError());
+    failure = "425 Unable to accept the data connection: " + failure;
+    if (fNext_ == first || fNext_ == closing) {
+        DataLinkLost(failure);
+    } else {
+        dataLinkLost_ = true;
+        dataLinkFailure_ = failure;
+        CloseDataSocket();
     }
+    return INVALID_SOCKET;
+}
+
+void TCustomFtpCli::RetrieveAccept(std::uint16_t error) {
+    const TSocket accepted = AcceptDataLink(error, ReplyHandler::RetrFirst, ReplyHandler::RetrClosing);
+    if (accepted == INVALID_SOCKET)
+        return;
     dataSocket_->Close();
     dataSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) { RetrieveClosed(error); };
     dataSocket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t error) { RetrieveDataAvailable(error); };
@@ -757,28 +763,9 @@ void TCustomFtpCli::StoreConnected(std::uint16_t error) {
 }
 
 void TCustomFtpCli::StoreAccept(std::uint16_t error) {
-    pendingAccept_ = false;
-    TSocket accepted = INVALID_SOCKET;
-    std::string failure;
-    try {
-        if (error == 0)
-            accepted = dataSocket_->Accept();
-    } catch (const std::exception& e) {
-        failure = DescribeException(e);
-    }
-    if (accepted == INVALID_SOCKET) {
-        if (failure.empty())
-            failure = "error #" + std::to_string(error != 0 ? error : dataSocket_->LastError());
-        failure = "425 Unable to accept the data connection: " + failure;
-        if (fNext_ == ReplyHandler::StoreFirst || fNext_ == ReplyHandler::StoreClosing) {
-            DataLinkLost(failure);
-        } else {
-            dataLinkLost_ = true;
-            dataLinkFailure_ = failure;
-            CloseDataSocket();
-        }
+    const TSocket accepted = AcceptDataLink(error, ReplyHandler::StoreFirst, ReplyHandler::StoreClosing);
+    if (accepted == INVALID_SOCKET)
         return;
-    }
     dataSocket_->Close();
     dataSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) { StoreClosed(error); };
     dataSocket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t) { DiscardData(); };
