@@ -17,6 +17,8 @@ bool FtpFailureIsPassing(int replyCode)
 
 int TFtpRetrySchedule::NextWaitMs(bool movedBytes)
 {
+    if (++failedTries_ >= kMaxTries)
+        return -1;
     if (movedBytes) {
         idleTries_ = 0;
         return 0;

@@ -12,10 +12,13 @@
 bool FtpFailureIsPassing(int replyCode);
 
 // The tries of one file. A try that moved bytes earns an immediate new try; tries in a row that
-// moved nothing wait 1, 2, 4, 8 and 16 s, and the one after the last of them gives up.
+// moved nothing wait 1, 2, 4, 8 and 16 s, and the one after the last of them gives up. However
+// the tries go, a file gets kMaxTries of them at most, so a server that cuts every transfer a
+// little further on is given up in bounded time rather than followed byte by byte.
 class TFtpRetrySchedule {
 public:
     static constexpr int kMaxIdleTries = 5;
+    static constexpr int kMaxTries = 20;
 
     // Called after a failed try that may pass. Returns the milliseconds to wait before the next
     // try (0: at once), or -1 when the tries are spent.
@@ -25,4 +28,5 @@ public:
 
 private:
     int idleTries_ = 0;
+    int failedTries_ = 0;
 };

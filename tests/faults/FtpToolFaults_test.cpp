@@ -177,6 +177,11 @@ TEST_F(FtpToolFaults, GetGoesOnThroughCutsClosedSessionsAndRefusedPassive) {
 // get at once with 425, not at the Timeout. The descriptor limit is stepped up from where not
 // even the log-on works to where all of it does, so one step is the accept's own.
 TEST_F(FtpToolFaults, ActiveDataConnectionThatCannotBeAcceptedEndsTheGetAt425) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' runtime needs descriptors of its own to load and to check, so under so
+    // low a limit the tool cannot even start; the normal build runs this.
+    GTEST_SKIP() << "not in a sanitizer build";
+#endif
     const std::string prlimit = "/usr/bin/prlimit";
     if (::access(prlimit.c_str(), X_OK) != 0)
         GTEST_SKIP() << "prlimit is not installed";

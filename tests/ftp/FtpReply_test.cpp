@@ -1,5 +1,6 @@
 // The pure framing and parsing functions, fed bytes directly.
 #include "ftp/FtpReply.h"
+#include "ftp/FtpRetry.h"
 
 #include <gtest/gtest.h>
 
@@ -230,4 +231,20 @@ TEST(TransferSummary, SixtyFourBitCountsAndRate) {
     // 5 GiB in 10 s: a 32-bit count or product would wrap.
     EXPECT_EQ(ftp::TransferSummary(5368709120LL, 10000),
               "5368709120 bytes received/sent in 10 seconds (536870912 Bytes/sec)");
+}
+
+// A server that cuts every transfer a little further on moves bytes on every try; the file is still
+// given up after a bounded number of tries, and the waits between idle tries follow their ladder.
+TEST(RetrySchedule, TriesThatMoveBytesAreBoundedAndIdleOnesWaitLonger) {
+    TFtpRetrySchedule moving;
+    int tries = 0;
+    while (moving.NextWaitMs(true) == 0 && tries < 1000)
+        ++tries;
+    EXPECT_EQ(tries, TFtpRetrySchedule::kMaxTries - 1);
+
+    TFtpRetrySchedule idle;
+    std::vector<int> waits;
+    for (int wait = idle.NextWaitMs(false); wait >= 0 && waits.size() < 100; wait = idle.NextWaitMs(false))
+        waits.push_back(wait);
+    EXPECT_EQ(waits, (std::vector<int>{1000, 2000, 4000, 8000, 16000}));
 }
