@@ -191,9 +191,9 @@ TEST_F(HeadlessFaults, DataConnectionResetHalfWay) {
     const ProgramResult result = Download();
     ExpectReadableFailure(result, "alguns arquivos não foram baixados: setup.exe");
     // Tried again, and given up either after five idle tries in a row or at the bound on all
-    // tries (a reset may or may not take bytes the kernel already held, so which comes first
-    // varies).
-    EXPECT_NE(result.Err.find("tentando novamente (1 de 5): setup.exe"), std::string::npos);
+    // tries (a reset may or may not take bytes the kernel already held, so whether a try counts
+    // as idle, and which limit comes first, varies).
+    EXPECT_NE(result.Err.find("tentando novamente"), std::string::npos);
     EXPECT_EQ(result.Err.find("(6 de 5)"), std::string::npos);
     EXPECT_EQ(Baixados().find("setup.exe"), std::string::npos);
     // The other files came all the same.
