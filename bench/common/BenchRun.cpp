@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace bench {
@@ -361,4 +363,42 @@ bool Report(const std::vector<Client>& clients, const std::vector<Target>& targe
 }
 
 // A server that greets and then never answers: it reads and ignores whatever comes until the
+void WritePattern(const std::string& path, std::int64_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::string block(1 << 20, '\0');
+    std::uint32_t state = 2463534242u;
+    for (char& c : block) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        c = static_cast<char>(state);
+    }
+    for (std::int64_t written = 0; written < size; written += static_cast<std::int64_t>(block.size())) {
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(size - written, static_cast<std::int64_t>(block.size())));
+        block[0] = static_cast<char>(written >> 20);  // no two blocks alike
+        block[1] = static_cast<char>(size >> 10);     // nor two files
+        out.write(block.data(), static_cast<std::streamsize>(chunk));
+    }
+}
+
+Case FileCase(const std::string& title, const std::string& out, const std::string& served, std::int64_t bytes) {
+    Case job;
+    job.Title = title;
+    job.Out = out;
+    job.Clean = [out] { std::filesystem::remove(out); };
+    job.Check = [out, served](std::string& why) {
+        why = "the file differs from the served one";
+        return SameFiles(out, served);
+    };
+    job.Quick = [out, bytes](std::string& why) {
+        std::error_code error;
+        auto size = static_cast<std::int64_t>(std::filesystem::file_size(out, error));
+        if (!error && size == bytes)
+            return true;
+        why = "file of " + std::to_string(error ? -1 : size) + " bytes";
+        return false;
+    };
+    return job;
+}
+
 }  // namespace bench

@@ -111,6 +111,13 @@ struct Case {
     std::function<bool(std::string&)> Quick;  // after a counted run: the lengths only
 };
 
+// Writes `size` bytes of a fixed pseudo-random pattern, no two blocks and no two sizes alike.
+void WritePattern(const std::string& path, std::int64_t size);
+
+// The case of one file of `bytes` fetched to `out`: checked against `served` once, by length
+// after every counted run.
+Case FileCase(const std::string& title, const std::string& out, const std::string& served, std::int64_t bytes);
+
 // One line for one run of a client, with what was wrong with it when `problem` says so.
 void PrintRun(const char* label, int round, const Client& client, const Sample& sample, const std::string& problem);
 

@@ -24,7 +24,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,23 +37,6 @@ namespace {
 using namespace bench;
 using Clock = std::chrono::steady_clock;
 
-void WritePattern(const std::string& path, std::int64_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::string block(1 << 20, '\0');
-    std::uint32_t state = 2463534242u;
-    for (char& c : block) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        c = static_cast<char>(state);
-    }
-    for (std::int64_t written = 0; written < size; written += static_cast<std::int64_t>(block.size())) {
-        std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(size - written, static_cast<std::int64_t>(block.size())));
-        block[0] = static_cast<char>(written >> 20);  // no two blocks alike
-        block[1] = static_cast<char>(size >> 10);     // nor two files
-        out.write(block.data(), static_cast<std::streamsize>(chunk));
-    }
-}
 
 
 // client goes, for up to `lifeSeconds`.
@@ -207,22 +189,7 @@ int main(int argc, char** argv) {
 
     if (large) {
         std::vector<Client> clients = largeClients(false);
-        Case job;
-        job.Title = std::to_string(sizeMiB) + " MiB file to disk";
-        job.Out = work / "big.out";
-        job.Clean = [&] { std::filesystem::remove(job.Out); };
-        job.Check = [&](std::string& why) {
-            why = "the file differs from the served one";
-            return SameFiles(job.Out, big);
-        };
-        job.Quick = [&](std::string& why) {
-            std::error_code error;
-            auto size = static_cast<std::int64_t>(std::filesystem::file_size(job.Out, error));
-            if (!error && size == bigBytes)
-                return true;
-            why = "file of " + std::to_string(error ? -1 : size) + " bytes";
-            return false;
-        };
+        Case job = FileCase(std::to_string(sizeMiB) + " MiB file to disk", work / "big.out", big, bigBytes);
         RunCase(job, clients, runs);
         allMet = Report(clients, {{"wall", &Sample::WallSeconds, 0.9}, {"cpu", &Sample::CpuSeconds, 1.0}}, 4.0) && allMet;
     }
