@@ -270,7 +270,8 @@ VsftpdServer::VsftpdServer(const std::string& root, const Tls& tls, unsigned pas
     // require_ssl_reuse stays at its default (YES): the client must resume its session.
     Start(root, passivePorts,
           "ssl_enable=YES\nallow_anon_ssl=YES\nrsa_cert_file=" + tls.CertFile + "\nrsa_private_key_file=" +
-              tls.KeyFile + "\nssl_ciphers=HIGH\n");
+              tls.KeyFile + "\nssl_ciphers=HIGH\n" +
+              (tls.Required ? "force_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\n" : ""));
 }
 
 void VsftpdServer::Start(const std::string& root, unsigned passivePorts, const std::string& extraConfig) {

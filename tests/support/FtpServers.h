@@ -91,6 +91,9 @@ public:
     struct Tls {
         std::string CertFile;
         std::string KeyFile;
+        // Refuse log-ons and data connections in the clear, so that a client that quietly
+        // skips TLS fails instead of being timed as if it encrypted.
+        bool Required = false;
     };
     VsftpdServer(const std::string& root, const Tls& tls, unsigned passivePorts = 200);
     ~VsftpdServer();
