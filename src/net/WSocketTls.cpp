@@ -1,23 +1,35 @@
 // TCustomTlsWSocket: TLS on OpenSSL over the socket's own non-blocking input and output. OpenSSL
 // reads and writes two memory buffers only; this layer carries the bytes between them and the
 // socket below: received ciphertext into the input buffer, the output buffer into the send queue.
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509_vfy.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <utility>
 
+#include "net/OpenSslLibrary.h"
 #include "net/WSocket.h"
 #include "platform/SocketErrors.h"
 #include "platform/SocketOps.h"
 
 namespace sockets = platform::sockets;
 
+namespace {
+
+// The library, once StartTls has loaded it; nothing here runs before that.
+const OpenSslLibrary& Lib()
+{
+    std::string ignored;
+    return *LoadOpenSsl(ignored);
+}
+
+}  // namespace
+
 struct TlsSessionData {
     explicit TlsSessionData(SSL_SESSION* session) : Session(session) {}
-    ~TlsSessionData() { SSL_SESSION_free(Session); }
+    ~TlsSessionData() { Lib().SSL_SESSION_free(Session); }
     TlsSessionData(const TlsSessionData&) = delete;
     TlsSessionData& operator=(const TlsSessionData&) = delete;
     SSL_SESSION* Session;
@@ -30,22 +42,19 @@ constexpr int kCipherChunk = 64 * 1024;
 // Bytes decrypted ahead of the owner's reads at most; the rest waits, still encrypted.
 constexpr std::size_t kPlainAhead = 256 * 1024;
 
-struct CtxFree {
-    void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
-};
 struct SslFree {
-    void operator()(SSL* ssl) const { SSL_free(ssl); }
+    void operator()(SSL* ssl) const { Lib().SSL_free(ssl); }
 };
 
 // OpenSSL's newest error, as text; the queue is emptied.
 std::string OpenSslError()
 {
-    unsigned long code = ERR_peek_last_error();
-    ERR_clear_error();
+    unsigned long code = Lib().ERR_peek_last_error();
+    Lib().ERR_clear_error();
     if (code == 0)
         return "no detail from OpenSSL";
     char text[256];
-    ERR_error_string_n(code, text, sizeof text);
+    Lib().ERR_error_string_n(code, text, sizeof text);
     return text;
 }
 
@@ -89,6 +98,51 @@ const ErrorTexts* FindErrorTexts(int code)
     return nullptr;
 }
 
+using NewSessionCallback = int (*)(SSL*, SSL_SESSION*);
+
+// The client context for a CA file (none: the system's trust store only), made once and shared by
+// every connection of the program: reading the trust store costs about 20 ms and 1.5 MiB, which
+// each data connection would pay again. A CA file changed on disk gets a context of its own.
+SSL_CTX* SharedContext(const std::string& caFile, NewSessionCallback keepSession, std::string& error)
+{
+    struct stat info{};
+    long long stamp = !caFile.empty() && ::stat(caFile.c_str(), &info) == 0
+                          ? static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec
+                          : 0;
+    static std::mutex guard;
+    static std::map<std::pair<std::string, long long>, SSL_CTX*> contexts;  // kept to the end
+    std::lock_guard<std::mutex> lock(guard);
+    auto found = contexts.find({caFile, stamp});
+    if (found != contexts.end())
+        return found->second;
+
+    const OpenSslLibrary& ssl = Lib();
+    ssl.ERR_clear_error();
+    SSL_CTX* ctx = ssl.SSL_CTX_new(ssl.TLS_client_method());
+    if (ctx == nullptr) {
+        error = OpenSslError();
+        return nullptr;
+    }
+    ssl.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+    ssl.SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    if (ssl.SSL_CTX_set_default_verify_paths(ctx) != 1) {
+        error = "the system's trust store: " + OpenSslError();
+        ssl.SSL_CTX_free(ctx);
+        return nullptr;
+    }
+    if (!caFile.empty() && ssl.SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) != 1) {
+        error = "cannot read the CA file " + caFile + ": " + OpenSslError();
+        ssl.SSL_CTX_free(ctx);
+        return nullptr;
+    }
+    // Sessions are kept by each socket, not in a cache of the context.
+    ssl.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_SESS_CACHE_MODE, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE,
+                     nullptr);
+    ssl.SSL_CTX_sess_set_new_cb(ctx, keepSession);
+    contexts.emplace(std::make_pair(caFile, stamp), ctx);
+    return ctx;
+}
+
 }  // namespace
 
 std::string TlsErrorDescription(int ErrCode)
@@ -109,7 +163,6 @@ struct TCustomTlsWSocket::Tls {
     unsigned Generation = 0;
     unsigned Session = 0;  // the socket's session this TLS runs on
     Phase State = kHandshaking;
-    std::unique_ptr<SSL_CTX, CtxFree> Ctx;
     std::unique_ptr<SSL, SslFree> Ssl;
     BIO* In = nullptr;   // received ciphertext; owned by Ssl
     BIO* Out = nullptr;  // ciphertext to send; owned by Ssl
@@ -168,13 +221,13 @@ bool TCustomTlsWSocket::TlsEstablished() const
 bool TCustomTlsWSocket::TlsSessionReused() const
 {
     Tls* tls = Current();
-    return tls != nullptr && tls->State == Tls::kOpen && SSL_session_reused(tls->Ssl.get()) == 1;
+    return tls != nullptr && tls->State == Tls::kOpen && Lib().SSL_session_reused(tls->Ssl.get()) == 1;
 }
 
 std::string TCustomTlsWSocket::TlsVersion() const
 {
     Tls* tls = Current();
-    return tls != nullptr && tls->State == Tls::kOpen ? SSL_get_version(tls->Ssl.get()) : "";
+    return tls != nullptr && tls->State == Tls::kOpen ? Lib().SSL_get_version(tls->Ssl.get()) : "";
 }
 
 std::string TCustomTlsWSocket::TlsCipher() const
@@ -182,7 +235,7 @@ std::string TCustomTlsWSocket::TlsCipher() const
     Tls* tls = Current();
     if (tls == nullptr || tls->State != Tls::kOpen)
         return "";
-    const char* name = SSL_get_cipher_name(tls->Ssl.get());
+    const char* name = Lib().SSL_CIPHER_get_name(Lib().SSL_get_current_cipher(tls->Ssl.get()));
     return name != nullptr ? name : "";
 }
 
@@ -227,58 +280,50 @@ void TCustomTlsWSocket::StartTls()
     Tls& t = *tls;
     tls_ = std::move(tls);
 
-    ERR_clear_error();
-    t.Ctx.reset(SSL_CTX_new(TLS_client_method()));
-    if (!t.Ctx) {
-        FailLater(t, kTlsErrSetup, "TLS setup failed: " + OpenSslError());
+    std::string why;
+    if (LoadOpenSsl(why) == nullptr) {
+        FailLater(t, kTlsErrSetup, "TLS setup failed: " + why);
         return;
     }
-    SSL_CTX* ctx = t.Ctx.get();
-    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-    if (SSL_CTX_set_default_verify_paths(ctx) != 1) {
-        FailLater(t, kTlsErrSetup, "TLS setup failed: the system's trust store: " + OpenSslError());
-        return;
-    }
-    if (!tlsCaFile_.empty() && SSL_CTX_load_verify_locations(ctx, tlsCaFile_.c_str(), nullptr) != 1) {
-        FailLater(t, kTlsErrSetup, "TLS setup failed: cannot read the CA file " + tlsCaFile_ + ": " + OpenSslError());
-        return;
-    }
-    // Sessions are kept by the socket, not in a cache of the context: each one the server sends
-    // replaces the one before, for TlsSession.
-    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-    SSL_CTX_sess_set_new_cb(ctx, [](SSL* ssl, SSL_SESSION* session) -> int {
-        auto* owner = static_cast<Tls*>(SSL_get_app_data(ssl));
-        if (owner == nullptr || SSL_SESSION_is_resumable(session) != 1)
+    // Each session the server sends replaces the one before, for TlsSession.
+    auto keepSession = [](SSL* ssl, SSL_SESSION* session) -> int {
+        auto* owner = static_cast<Tls*>(Lib().SSL_get_ex_data(ssl, 0));
+        if (owner == nullptr || Lib().SSL_SESSION_is_resumable(session) != 1)
             return 0;
         owner->Owner->tlsLatestSession_ = std::make_shared<const TlsSessionData>(session);
         return 1;  // the reference is ours now
-    });
-
-    t.Ssl.reset(SSL_new(ctx));
-    t.In = BIO_new(BIO_s_mem());
-    t.Out = BIO_new(BIO_s_mem());
+    };
+    SSL_CTX* ctx = SharedContext(tlsCaFile_, keepSession, why);
+    if (ctx == nullptr) {
+        FailLater(t, kTlsErrSetup, "TLS setup failed: " + why);
+        return;
+    }
+    t.Ssl.reset(Lib().SSL_new(ctx));
+    t.In = Lib().BIO_new(Lib().BIO_s_mem());
+    t.Out = Lib().BIO_new(Lib().BIO_s_mem());
     if (!t.Ssl || t.In == nullptr || t.Out == nullptr) {
-        BIO_free(t.In);
-        BIO_free(t.Out);
+        Lib().BIO_free(t.In);
+        Lib().BIO_free(t.Out);
         t.In = t.Out = nullptr;
         FailLater(t, kTlsErrSetup, "TLS setup failed: " + OpenSslError());
         return;
     }
     SSL* ssl = t.Ssl.get();
-    SSL_set_bio(ssl, t.In, t.Out);
-    SSL_set_app_data(ssl, &t);
-    SSL_set_connect_state(ssl);
+    Lib().SSL_set_bio(ssl, t.In, t.Out);
+    Lib().SSL_set_ex_data(ssl, 0, &t);
+    Lib().SSL_set_connect_state(ssl);
     // An address is checked against the certificate's addresses and is no name to send.
     bool named = IsDottedAddress(host)
-                     ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str()) == 1
-                     : SSL_set_tlsext_host_name(ssl, host.c_str()) == 1 && SSL_set1_host(ssl, host.c_str()) == 1;
+                     ? Lib().X509_VERIFY_PARAM_set1_ip_asc(Lib().SSL_get0_param(ssl), host.c_str()) == 1
+                     : Lib().SSL_ctrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                                      const_cast<char*>(host.c_str())) == 1 &&
+                           Lib().SSL_set1_host(ssl, host.c_str()) == 1;
     if (!named) {
         FailLater(t, kTlsErrSetup, "TLS setup failed: the host name " + host + ": " + OpenSslError());
         return;
     }
     if (tlsResumeSession_)
-        SSL_set_session(ssl, tlsResumeSession_->Session);
+        Lib().SSL_set_session(ssl, tlsResumeSession_->Session);
     ContinueHandshake(t);
 }
 
@@ -290,7 +335,7 @@ int TCustomTlsWSocket::ReadCiphertext(Tls& tls)
     char buffer[kCipherChunk];
     int n = TCustomSocksWSocket::RawReceive(buffer, sizeof buffer);
     if (n > 0)
-        BIO_write(tls.In, buffer, n);
+        Lib().BIO_write(tls.In, buffer, n);
     return n;
 }
 
@@ -299,11 +344,11 @@ bool TCustomTlsWSocket::FlushCiphertext(Tls& tls)
     if (tls.Out == nullptr)
         return Current() == &tls;  // set-up failed before there was anything to send
     char* data = nullptr;
-    long length = BIO_get_mem_data(tls.Out, &data);
+    long length = Lib().BIO_ctrl(tls.Out, BIO_CTRL_INFO, 0, &data);
     if (length <= 0)
         return Current() == &tls;
     std::string bytes(data, static_cast<std::size_t>(length));
-    (void)BIO_reset(tls.Out);
+    (void)Lib().BIO_ctrl(tls.Out, BIO_CTRL_RESET, 0, nullptr);
     // A connection already gone takes nothing; its close is reported on its own.
     if (State() == wsConnected && HSocket() != INVALID_SOCKET) {
         try {
@@ -319,22 +364,22 @@ bool TCustomTlsWSocket::FlushCiphertext(Tls& tls)
 
 void TCustomTlsWSocket::ContinueHandshake(Tls& tls)
 {
-    ERR_clear_error();
-    int rc = SSL_do_handshake(tls.Ssl.get());
+    Lib().ERR_clear_error();
+    int rc = Lib().SSL_do_handshake(tls.Ssl.get());
     if (!FlushCiphertext(tls))
         return;
     if (rc == 1) {
         HandshakeDone(tls);
         return;
     }
-    int error = SSL_get_error(tls.Ssl.get(), rc);
+    int error = Lib().SSL_get_error(tls.Ssl.get(), rc);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
         return;
-    long verify = SSL_get_verify_result(tls.Ssl.get());
+    long verify = Lib().SSL_get_verify_result(tls.Ssl.get());
     if (verify != X509_V_OK) {
         int code = VerifyFailureCode(verify);
-        ERR_clear_error();
-        FailTls(code, TlsErrorDescription(code) + ": " + X509_verify_cert_error_string(verify), true);
+        Lib().ERR_clear_error();
+        FailTls(code, TlsErrorDescription(code) + ": " + Lib().X509_verify_cert_error_string(verify), true);
         return;
     }
     FailTls(kTlsErrHandshake, "TLS handshake failed: " + OpenSslError(), true);
@@ -345,11 +390,11 @@ void TCustomTlsWSocket::HandshakeDone(Tls& tls)
     tls.State = Tls::kOpen;
     if (!tlsLatestSession_) {
         // TLS 1.2 names its session in the handshake; 1.3 sends it afterwards (the callback).
-        SSL_SESSION* session = SSL_get1_session(tls.Ssl.get());
-        if (session != nullptr && SSL_SESSION_is_resumable(session) == 1)
+        SSL_SESSION* session = Lib().SSL_get1_session(tls.Ssl.get());
+        if (session != nullptr && Lib().SSL_SESSION_is_resumable(session) == 1)
             tlsLatestSession_ = std::make_shared<const TlsSessionData>(session);
         else
-            SSL_SESSION_free(session);
+            Lib().SSL_SESSION_free(session);
     }
     std::string held;
     held.swap(tls.HeldSend);
@@ -379,13 +424,13 @@ int TCustomTlsWSocket::ReadPlain(Tls& tls, char* Buffer, int BufferSize)
     int total = 0;
     bool networkRead = false;
     while (total < BufferSize) {
-        ERR_clear_error();
-        int n = SSL_read(ssl, Buffer + total, BufferSize - total);
+        Lib().ERR_clear_error();
+        int n = Lib().SSL_read(ssl, Buffer + total, BufferSize - total);
         if (n > 0) {
             total += n;
             continue;
         }
-        int error = SSL_get_error(ssl, n);
+        int error = Lib().SSL_get_error(ssl, n);
         if (error == SSL_ERROR_ZERO_RETURN) {
             PeerEndedTls(tls);
             break;
@@ -429,14 +474,14 @@ bool TCustomTlsWSocket::DecryptAhead(Tls& tls)
         return Current() == &tls;
     SSL* ssl = tls.Ssl.get();
     char buffer[16 * 1024];
-    while (tls.PlainHeld() < kPlainAhead && (SSL_pending(ssl) > 0 || BIO_ctrl_pending(tls.In) > 0)) {
-        ERR_clear_error();
-        int n = SSL_read(ssl, buffer, sizeof buffer);
+    while (tls.PlainHeld() < kPlainAhead && (Lib().SSL_pending(ssl) > 0 || Lib().BIO_ctrl_pending(tls.In) > 0)) {
+        Lib().ERR_clear_error();
+        int n = Lib().SSL_read(ssl, buffer, sizeof buffer);
         if (n > 0) {
             tls.HoldPlain(buffer, static_cast<std::size_t>(n));
             continue;
         }
-        int error = SSL_get_error(ssl, n);
+        int error = Lib().SSL_get_error(ssl, n);
         if (error == SSL_ERROR_ZERO_RETURN)
             PeerEndedTls(tls);
         else if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
@@ -453,10 +498,10 @@ void TCustomTlsWSocket::PeerEndedTls(Tls& tls)
     tls.PeerCloseNotify = true;
     // Answered at once, as TLS 1.2 demands: a peer that waits for the answer before it closes
     // the connection is not left waiting for the owner's Close.
-    ERR_clear_error();
-    if ((SSL_get_shutdown(tls.Ssl.get()) & SSL_SENT_SHUTDOWN) == 0)
-        SSL_shutdown(tls.Ssl.get());
-    ERR_clear_error();
+    Lib().ERR_clear_error();
+    if ((Lib().SSL_get_shutdown(tls.Ssl.get()) & SSL_SENT_SHUTDOWN) == 0)
+        Lib().SSL_shutdown(tls.Ssl.get());
+    Lib().ERR_clear_error();
     FlushCiphertext(tls);
 }
 
@@ -466,7 +511,7 @@ void TCustomTlsWSocket::PostIfDataPending(Tls& tls)
     // owner is told of them from the loop, as it is told of bytes that arrive.
     if (tls.DataPendingPosted || tls.State != Tls::kOpen)
         return;
-    if (tls.PlainHeld() == 0 && SSL_pending(tls.Ssl.get()) == 0)
+    if (tls.PlainHeld() == 0 && Lib().SSL_pending(tls.Ssl.get()) == 0)
         return;
     tls.DataPendingPosted = true;
     Notification().Post(kWmTlsDataPending, tls.Generation);
@@ -553,13 +598,13 @@ int TCustomTlsWSocket::Send(const void* Data, int Len)
         sockets::SetLastError(platform::WSAECONNABORTED);
         return -1;
     }
-    if ((SSL_get_shutdown(tls->Ssl.get()) & SSL_SENT_SHUTDOWN) != 0) {
+    if ((Lib().SSL_get_shutdown(tls->Ssl.get()) & SSL_SENT_SHUTDOWN) != 0) {
         sockets::SetLastError(platform::WSAESHUTDOWN);
         return -1;
     }
-    ERR_clear_error();
+    Lib().ERR_clear_error();
     // Into a memory buffer a write never waits: it takes all or fails.
-    int n = SSL_write(tls->Ssl.get(), Data, Len);
+    int n = Lib().SSL_write(tls->Ssl.get(), Data, Len);
     if (n <= 0) {
         FailLater(*tls, kTlsErrProtocol, "TLS protocol error: " + OpenSslError());
         sockets::SetLastError(platform::WSAECONNABORTED);
@@ -613,15 +658,15 @@ void TCustomTlsWSocket::InternalClose(bool bShut, std::uint16_t Error)
         // connection cannot prove under TLS. Handed to the socket directly: the close that
         // follows drops a queue, and a send that fails here must not start a second close.
         if (bShut && tls->State == Tls::kOpen && State() == wsConnected && BufferedByteCount() == 0 &&
-            (SSL_get_shutdown(tls->Ssl.get()) & SSL_SENT_SHUTDOWN) == 0) {
-            ERR_clear_error();
-            SSL_shutdown(tls->Ssl.get());
-            ERR_clear_error();
+            (Lib().SSL_get_shutdown(tls->Ssl.get()) & SSL_SENT_SHUTDOWN) == 0) {
+            Lib().ERR_clear_error();
+            Lib().SSL_shutdown(tls->Ssl.get());
+            Lib().ERR_clear_error();
             char* data = nullptr;
-            long length = BIO_get_mem_data(tls->Out, &data);
+            long length = Lib().BIO_ctrl(tls->Out, BIO_CTRL_INFO, 0, &data);
             if (length > 0)
                 RawSend(data, static_cast<int>(length));
-            (void)BIO_reset(tls->Out);
+            (void)Lib().BIO_ctrl(tls->Out, BIO_CTRL_RESET, 0, nullptr);
         }
     }
     TCustomSocksWSocket::InternalClose(bShut, Error);
@@ -696,7 +741,7 @@ void TCustomTlsWSocket::HandleNotification(unsigned Msg, std::uintptr_t WParam, 
         return;
     }
     tls->DataPendingPosted = false;
-    if (tls->State != Tls::kOpen || (tls->PlainHeld() == 0 && SSL_pending(tls->Ssl.get()) == 0))
+    if (tls->State != Tls::kOpen || (tls->PlainHeld() == 0 && Lib().SSL_pending(tls->Ssl.get()) == 0))
         return;
     try {
         // From the top layer down, as bytes from the network are handed out.
