@@ -37,8 +37,7 @@ namespace {
 using namespace bench;
 using Clock = std::chrono::steady_clock;
 
-
-
+// A server that greets and then never answers: it reads and ignores whatever comes until the
 // client goes, for up to `lifeSeconds`.
 class SilentServer {
 public:

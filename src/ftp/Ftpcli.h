@@ -200,6 +200,9 @@ public:
     const std::string& LastReply() const { return lastReply_; }
     const std::string& ReplyDirName() const { return replyDirName_; }
     std::int64_t RemoteFileSize() const { return remoteFileSize_; }
+    // The size the last retrieval's 150 announced, -1 when it named none. A binary retrieval
+    // that ended in order has already been held to it.
+    std::int64_t AnnouncedSize() const { return announcedSize_; }
     std::int64_t TransferredBytes() const { return transferredBytes_; }
     std::int64_t RestartOffset() const { return restartOffset_; }
     void SetRestartOffset(std::int64_t value) { restartOffset_ = value; }

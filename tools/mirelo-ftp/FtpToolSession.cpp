@@ -182,15 +182,13 @@ bool FtpToolSession::Transfer(void (TCustomFtpCli::*request)(), const std::strin
     ftp_->SetLocalFileName(toStdout ? "" : local);
     ftp_->SetLocalStream(toStdout ? outFd_ : -1);
     bool existed = !toStdout && Exists(local);
-    // The server's size of a download, asked first (a refusal is no failure): a transfer that
-    // ends in order but short of it is not complete. ASCII transfers change line ends, so their
-    // size is not compared.
-    std::int64_t remoteSize = -1;
-    if (download && !options_.Ascii) {
-        std::string ignored;
-        if (Request(&TCustomFtpCli::SizeStep, ignored))
-            remoteSize = ftp_->RemoteFileSize();
-    }
+    // The server's size of a download: a transfer that ends in order but short of it is not
+    // complete. Most servers announce it in their 150, against which the client holds the
+    // transfer itself; from the others it is asked with SIZE after the transfer (a refusal is no
+    // failure), or before it for the progress bar's total. ASCII transfers change line ends, so
+    // their size is not compared.
+    const bool sized = download && !options_.Ascii;
+    std::int64_t remoteSize = sized && options_.Progress ? AskSize(remote) : -1;
     // Where the transfer starts in the file: the local size for resume-get (what REST will ask
     // for), the caller's offset for resume-put, else 0.
     std::int64_t offset = 0;
@@ -207,10 +205,13 @@ bool FtpToolSession::Transfer(void (TCustomFtpCli::*request)(), const std::strin
         progress_.Finish(download && !toStdout ? std::max<std::int64_t>(0, TFtpLocalFile::SizeOf(local))
                                                : ftp_->TransferredBytes() + offset);
     ftp_->SetLocalStream(-1);
+    const std::int64_t transferred = ftp_->TransferredBytes();  // before SIZE starts a request
+    if (ok && sized && remoteSize < 0 && ftp_->AnnouncedSize() < 0)
+        remoteSize = AskSize(remote);
     if (ok && remoteSize >= 0) {
         // A regular file says by its length what it holds; a device or a pipe keeps no length,
         // so there the bytes written are what arrived.
-        std::int64_t received = ftp_->TransferredBytes() + (toStdout ? 0 : offset);
+        std::int64_t received = transferred + (toStdout ? 0 : offset);
         struct stat info {};
         if (!toStdout && ::stat(local.c_str(), &info) != 0)
             received = -1;
@@ -229,6 +230,12 @@ bool FtpToolSession::Transfer(void (TCustomFtpCli::*request)(), const std::strin
             ::unlink(local.c_str());
     }
     return ok;
+}
+
+std::int64_t FtpToolSession::AskSize(const std::string& remote) {
+    ftp_->SetHostFileName(remote);
+    std::string ignored;
+    return Request(&TCustomFtpCli::SizeStep, ignored) ? ftp_->RemoteFileSize() : -1;
 }
 
 // Many servers refuse SIZE in ASCII mode (the size would depend on the line ends they send), and

@@ -27,6 +27,8 @@ private:
     bool RunCommand(const FtpToolCommand& command, std::string& failure);
     // SIZE of HostFileName, in binary mode whatever the session's type.
     bool SizeInBinary(std::string& failure);
+    // The server's size of `remote` (SIZE), -1 when refused.
+    std::int64_t AskSize(const std::string& remote);
     bool Transfer(void (TCustomFtpCli::*request)(), const std::string& local, const std::string& remote, bool download,
                   std::string& failure);
     std::string FailureText() const;
