@@ -55,6 +55,18 @@ std::vector<std::string> NomesDosFormularios(const catalogue::TabelaFormularios&
     return nomes;
 }
 
+// A catalogue name as one folder name: the server's names must not climb out of the folder
+// the user chose nor split into folders of their own.
+std::string NomeDePasta(std::string nome)
+{
+    for (char& c : nome)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20)
+            c = '_';
+    if (nome.empty() || nome == "." || nome == "..")
+        nome = "_" + nome;
+    return nome;
+}
+
 std::vector<std::string> NomesDasInstalacoes(const catalogue::TEstruturaForm& form)
 {
     std::vector<std::string> nomes;
@@ -85,9 +97,16 @@ public:
 
     int Listar();
     int Baixar(const OpcoesModoTexto& opcoes, bool terminal);
+    int BaixarTudo(const OpcoesModoTexto& opcoes, bool terminal);
 
 private:
     bool Conecta();
+    // The download folder, made when missing; nullopt (after saying why) when it cannot be.
+    std::optional<std::filesystem::path> PreparaPasta(const std::filesystem::path& pedida);
+    // One run of the download of installation `posicao` of product `formSlot` into `pasta`,
+    // leaving out the optional components named in `pular`; the exit status.
+    int BaixaInstalacao(std::size_t formSlot, std::size_t posicao, const std::filesystem::path& pasta,
+                        const std::vector<std::string>& pular, bool instalar, bool terminal);
     // Fetches and reads the component catalogue; the node images, or nullopt when it failed.
     std::optional<std::vector<int>> Componentes(std::size_t formSlot, std::size_t posicao);
     int Falha(const std::string& texto);
@@ -166,17 +185,24 @@ int ExecucaoSemJanela::Listar()
     return status;
 }
 
-int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
+std::optional<std::filesystem::path> ExecucaoSemJanela::PreparaPasta(const std::filesystem::path& pedida)
 {
     std::error_code erro;
-    std::filesystem::path pasta =
-        opcoes.Pasta.empty() ? std::filesystem::current_path(erro)
-                             : std::filesystem::path(opcoes.Pasta);
+    std::filesystem::path pasta = pedida.empty() ? std::filesystem::current_path(erro) : pedida;
     pasta = std::filesystem::absolute(pasta, erro);
     std::filesystem::create_directories(pasta, erro);
-    if (!std::filesystem::is_directory(pasta))
-        return Falha("a pasta de download \"" + pasta.string() + "\" não existe e não pôde ser criada.");
+    if (!std::filesystem::is_directory(pasta)) {
+        Falha("a pasta de download \"" + pasta.string() + "\" não existe e não pôde ser criada.");
+        return std::nullopt;
+    }
+    return pasta;
+}
 
+int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
+{
+    const std::optional<std::filesystem::path> pasta = PreparaPasta(opcoes.Pasta);
+    if (!pasta)
+        return kFalha;
     Sessao.ExigeTls = opcoes.ExigeTls;
     if (!Conecta())
         return kFalha;
@@ -190,15 +216,48 @@ int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
         EncontraNome(NomesDasInstalacoes(form), opcoes.Instalacao, "instalação", problema);
     if (!posicao)
         return Falha(problema);
-    const std::optional<std::vector<int>> imagens = Componentes(*formSlot + 1, *posicao);
+    return BaixaInstalacao(*formSlot + 1, *posicao, *pasta, opcoes.Pular, opcoes.Instalar, terminal);
+}
+
+int ExecucaoSemJanela::BaixarTudo(const OpcoesModoTexto& opcoes, bool terminal)
+{
+    const std::optional<std::filesystem::path> base = PreparaPasta(opcoes.Pasta);
+    if (!base)
+        return kFalha;
+    Sessao.ExigeTls = opcoes.ExigeTls;
+    if (!Conecta())
+        return kFalha;
+    int status = kSucesso;
+    for (std::size_t f = 1; f <= Sessao.Formularios.Count(); ++f) {
+        const catalogue::TEstruturaForm form = *Sessao.Formularios.Slot(f);
+        const std::vector<std::string> instalacoes = NomesDasInstalacoes(form);
+        for (std::size_t i = 0; i < instalacoes.size(); ++i) {
+            const std::string produto = ParaUtf8(form.Nome);
+            Saida << "== " << produto << " / " << instalacoes[i] << "\n";
+            Saida.flush();
+            const std::optional<std::filesystem::path> pasta =
+                PreparaPasta(*base / NomeDePasta(produto) / NomeDePasta(instalacoes[i]));
+            if (!pasta || BaixaInstalacao(f, i, *pasta, {}, false, terminal) != kSucesso)
+                status = kFalha;  // the next installation is still fetched
+        }
+    }
+    return status;
+}
+
+int ExecucaoSemJanela::BaixaInstalacao(std::size_t formSlot, std::size_t posicao,
+                                       const std::filesystem::path& pasta,
+                                       const std::vector<std::string>& pular, bool instalar,
+                                       bool terminal)
+{
+    const std::optional<std::vector<int>> imagens = Componentes(formSlot, posicao);
     if (!imagens)
         return Falha("o catálogo de componentes não pôde ser baixado.");
-
+    std::string problema;
     std::vector<std::string> nomes;
     for (std::size_t k = 1; k <= Sessao.Componentes.Count(); ++k)
         nomes.push_back(ParaUtf8(Sessao.Componentes.Slot(k)->Nome));
-    for (const std::string& pular : opcoes.Pular) {
-        const auto indice = EncontraNome(nomes, pular, "componente", problema);
+    for (const std::string& pedido : pular) {
+        const auto indice = EncontraNome(nomes, pedido, "componente", problema);
         if (!indice)
             return Falha(problema);
         if (*indice < imagens->size() && (*imagens)[*indice] == catalogue::kImagemFixo)
@@ -207,7 +266,7 @@ int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
         Sessao.Componentes.Slot(*indice + 1)->Marcado = "0";
     }
 
-    TJanelasDownloadConsole janelas(pasta.string(), opcoes.Instalar, Erros, terminal);
+    TJanelasDownloadConsole janelas(pasta.string(), instalar, Erros, terminal);
     Sessao.OnProgresso = [this, &janelas] { janelas.Progresso(Sessao.BytesRecebidos); };
     TExecucaoDownload execucao(Sessao, janelas);
     const ResultadoExecucao resultado = execucao.btnBaixarClick();
@@ -227,7 +286,7 @@ int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
     switch (resultado.Fim) {
     case FimExecucao::Concluida:
         // --install asked for the installer; the run has said why it did not start.
-        if (opcoes.Instalar && !resultado.Instalador.empty() && !resultado.InstaladorIniciado)
+        if (instalar && !resultado.Instalador.empty() && !resultado.InstaladorIniciado)
             return Falha("o instalador não foi iniciado.");
         return kSucesso;
     case FimExecucao::ComFalhas:
@@ -259,6 +318,10 @@ std::string TextoDeUso()
            "                                    com --install inicia o instalador no fim;\n"
            "                                    com --require-tls usa só servidores com conexão "
            "segura (TLS).\n"
+           "  mirelo-downloader --download-all [--to PASTA] [--require-tls]\n"
+           "                                    baixa todas as instalações de todos os produtos "
+           "numa só conexão,\n"
+           "                                    cada uma em PASTA/PRODUTO/INSTALACAO.\n"
            "  mirelo-downloader --version       mostra a versão do programa\n"
            "Os nomes podem ser abreviados pelo começo, sem distinção de maiúsculas, quando não há "
            "dúvida.\n"
@@ -267,7 +330,8 @@ std::string TextoDeUso()
 
 bool PedeModoTexto(const std::vector<std::string>& argumentos)
 {
-    static const char* const kOpcoes[] = {"--list", "--download", "--help", "-h", "--version"};
+    static const char* const kOpcoes[] = {"--list", "--download", "--download-all", "--help", "-h",
+                                          "--version"};
     if (argumentos.empty())
         return false;
     for (const char* opcao : kOpcoes)
@@ -303,15 +367,16 @@ std::optional<OpcoesModoTexto> LeArgumentos(const std::vector<std::string>& argu
         opcoes.Pedido = OpcoesModoTexto::Acao::Listar;
         return opcoes;
     }
-    if (argumentos[0] != "--download") {
+    if (argumentos[0] != "--download" && argumentos[0] != "--download-all") {
         erro = "opção desconhecida: " + argumentos[0];
         return std::nullopt;
     }
-    opcoes.Pedido = OpcoesModoTexto::Acao::Baixar;
+    const bool tudo = argumentos[0] == "--download-all";
+    opcoes.Pedido = tudo ? OpcoesModoTexto::Acao::BaixarTudo : OpcoesModoTexto::Acao::Baixar;
     std::vector<std::string> posicionais;
     for (std::size_t i = 1; i < argumentos.size(); ++i) {
         const std::string& argumento = argumentos[i];
-        if (argumento == "--to" || argumento == "--skip") {
+        if (argumento == "--to" || (argumento == "--skip" && !tudo)) {
             if (i + 1 >= argumentos.size()) {
                 erro = argumento + " precisa de um valor.";
                 return std::nullopt;
@@ -326,7 +391,7 @@ std::optional<OpcoesModoTexto> LeArgumentos(const std::vector<std::string>& argu
             } else {
                 opcoes.Pular.push_back(valor);
             }
-        } else if (argumento == "--install") {
+        } else if (argumento == "--install" && !tudo) {
             opcoes.Instalar = true;
         } else if (argumento == "--require-tls") {
             opcoes.ExigeTls = true;
@@ -336,6 +401,13 @@ std::optional<OpcoesModoTexto> LeArgumentos(const std::vector<std::string>& argu
         } else {
             posicionais.push_back(argumento);
         }
+    }
+    if (tudo) {
+        if (!posicionais.empty()) {
+            erro = "--download-all não aceita nomes (recebeu \"" + posicionais[0] + "\").";
+            return std::nullopt;
+        }
+        return opcoes;
     }
     if (posicionais.size() != 2) {
         erro = "--download precisa do PRODUTO e da INSTALACAO (recebeu " +
@@ -401,6 +473,8 @@ int ExecutaModoTexto(const std::vector<std::string>& argumentos, std::ostream& s
     ExecucaoSemJanela execucao(saida, erros);
     if (opcoes->Pedido == OpcoesModoTexto::Acao::Listar)
         return execucao.Listar();
+    if (opcoes->Pedido == OpcoesModoTexto::Acao::BaixarTudo)
+        return execucao.BaixarTudo(*opcoes, terminal);
     return execucao.Baixar(*opcoes, terminal);
 }
 

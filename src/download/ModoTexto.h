@@ -16,11 +16,11 @@
 namespace mirelo_download {
 
 struct OpcoesModoTexto {
-    enum class Acao { Ajuda, Versao, Listar, Baixar };
+    enum class Acao { Ajuda, Versao, Listar, Baixar, BaixarTudo };
     Acao Pedido = Acao::Ajuda;
     std::string Produto;
     std::string Instalacao;
-    std::string Pasta;  // empty: the current folder
+    std::string Pasta;  // empty: the current folder; --download-all: one folder under it per installation
     std::vector<std::string> Pular;
     bool Instalar = false;
     bool ExigeTls = false;  // --require-tls: a server without TLS is not used

@@ -53,7 +53,7 @@ TEST(ModoTexto, OnlyItsOwnOptionsSelectTheHeadlessMode)
 {
     using mirelo_download::PedeModoTexto;
     for (const std::vector<std::string>& proprias :
-         std::vector<std::vector<std::string>>{{"--list"}, {"--download", "a", "b"}, {"--help"},
+         std::vector<std::vector<std::string>>{{"--list"}, {"--download", "a", "b"}, {"--download-all"}, {"--help"},
                                                {"-h"}, {"--version"}})
         EXPECT_TRUE(PedeModoTexto(proprias)) << proprias[0];
     for (const std::vector<std::string>& doQt :
@@ -306,6 +306,33 @@ TEST_F(ModoTextoServidor, FailuresExitWithOneAndNameWhatFailed)
     site.Para();
     EXPECT_EQ(Executa({"--list"}), 1);
     EXPECT_NE(erros.str().find("127.0.0.1"), std::string::npos) << erros.str();
+}
+
+// Everything in one log-on, each installation in a folder of its own named after the catalogue,
+// whose names cannot lead out of the folder the user chose.
+TEST_F(ModoTextoServidor, DownloadAllFetchesEveryInstallationInOneSessionWithinTheFolder)
+{
+    std::string catalogo = site.Raiz().Read("pub/mirelo/formularios.cfg");
+    for (auto [de, para] : {std::pair<std::string, std::string>{"nome=Cadastro", "nome=../Cadastro"},
+                            {"instalacoes=Windows|", "instalacoes=..|"}})
+        catalogo.replace(catalogo.find(de), de.size(), para);
+    site.Escreve("pub/mirelo/formularios.cfg", catalogo);
+    ASSERT_EQ(Executa({"--download-all", "--to", destino / "tudo"}), 0) << erros.str() << saida.str();
+    EXPECT_EQ(destino.Read("tudo/Declaração Anual/Completa/setup.w03"),
+              SiteDownloadTeste::Conteudo("setup.w03", 10000));
+    EXPECT_TRUE(fs::exists(destino / "tudo/Declaração Anual/Completa/Regras.Ini"));
+    EXPECT_EQ(destino.Read("tudo/Declaração Anual/Simples/leitor.zip"),
+              SiteDownloadTeste::Conteudo("leitor.zip", 4000));
+    EXPECT_EQ(destino.Read("tudo/.._Cadastro/_../cadastro.exe"), SiteDownloadTeste::Conteudo("cadastro.exe", 1000));
+    EXPECT_FALSE(fs::exists(destino / "Cadastro"));
+    EXPECT_NE(saida.str().find("== ../Cadastro / ..\n"), std::string::npos) << saida.str();
+    const std::vector<std::string> comandos = site.Comandos();
+    EXPECT_EQ(std::count_if(comandos.begin(), comandos.end(),
+                            [](const std::string& c) { return c.rfind("USER", 0) == 0; }),
+              1);
+
+    EXPECT_EQ(Executa({"--download-all", "Decl"}), 1);
+    EXPECT_NE(erros.str().find("não aceita nomes"), std::string::npos) << erros.str();
 }
 
 }  // namespace
