@@ -100,8 +100,9 @@ TEST(Jpeg, BadBytesGiveANullImageAndNeverEndTheProcess)
     for (std::size_t tamanho : {std::size_t{2}, std::size_t{20}, std::size_t{200},
                                 mirelo_app::kFundoDetalhesJpegTamanho / 2}) {
         const QImage cortada = DecodificaJpeg(kFundoDetalhesJpeg, tamanho);
-        if (!cortada.isNull())
+        if (!cortada.isNull()) {
             EXPECT_EQ(cortada.size(), QSize(480, 560));
+        }
     }
     // A header that claims a picture beyond the limit is refused before any allocation.
     std::vector<unsigned char> enorme(kFundoDetalhesJpeg,
