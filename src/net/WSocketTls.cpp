@@ -110,7 +110,8 @@ SSL_CTX* SharedContext(const std::string& caFile, NewSessionCallback keepSession
                           ? static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec
                           : 0;
     static std::mutex guard;
-    static std::map<std::pair<std::string, long long>, SSL_CTX*> contexts;  // kept to the end
+    // Never destroyed: connections may still be closing while the program ends.
+    static auto& contexts = *new std::map<std::pair<std::string, long long>, SSL_CTX*>;
     std::lock_guard<std::mutex> lock(guard);
     auto found = contexts.find({caFile, stamp});
     if (found != contexts.end())
