@@ -15,7 +15,7 @@ import time
 import warnings
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 ALL_RIGHTS = "elradfmwMT"
@@ -77,9 +77,8 @@ def main():
     base = TLS_FTPHandler if args.tls_cert else FTPHandler
     if args.tls_cert:
         from OpenSSL import SSL
-        # TLS 1.2 at most, so that the tests meet TLS 1.2 here and TLS 1.3 from vsftpd. This
-        # handler's data connections under TLS fail here with any client (curl too): the tests use
-        # it for the control connection only.
+        # TLS 1.2 at most, so that the tests meet TLS 1.2 here and TLS 1.3 from vsftpd. Data
+        # connections are protected too, passive and active (DataHandler below).
         context = SSL.Context(SSL.TLS_METHOD)
         context.set_options(SSL.OP_NO_SSLv2 | SSL.OP_NO_SSLv3 | SSL.OP_NO_COMPRESSION | SSL.OP_NO_TLSv1_3)
         context.use_certificate_chain_file(args.tls_cert)
@@ -87,6 +86,13 @@ def main():
         # Data connections resume the control connection's session, as vsftpd demands.
         context.set_session_id(b"mirelo-test")
         TLS_FTPHandler.ssl_context = context
+
+    class DataHandler(TLS_DTPHandler):
+        def readable(self):
+            # pyftpdlib takes a data connection that turns readable before RETR or STOR for one
+            # the client has left, and closes it; under TLS that is the client's handshake, which
+            # clients start as soon as they connect.
+            return self._ssl_accepting or super().readable()
 
     class Handler(base):
         banner = "pyftpdlib test server ready."
@@ -104,6 +110,8 @@ def main():
             super().pre_process_command(line, cmd, arg)
 
     Handler.authorizer = authorizer
+    if args.tls_cert:
+        Handler.dtp_handler = DataHandler
     if args.idle_timeout > 0:
         Handler.timeout = args.idle_timeout
     # A refused password is answered at once; tests need no brute-force delay.
