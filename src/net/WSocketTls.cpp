@@ -693,6 +693,10 @@ void TCustomTlsWSocket::TriggerSessionClosed(std::uint16_t Error)
         } else if (tls->State == Tls::kOpen && !tls->PeerCloseNotify) {
             code = kTlsErrTruncated;
             msg = TlsErrorDescription(code);
+        } else if (tls->State == Tls::kOpen && Error == platform::WSAECONNRESET) {
+            // The peer proved the data complete and closed without waiting for our answering
+            // close_notify, which its system then refused with a reset: no fault of the data.
+            Error = 0;
         }
         if (code != 0) {
             tls->State = Tls::kFailed;

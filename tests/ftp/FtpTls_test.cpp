@@ -1,9 +1,9 @@
-// FTP over TLS against real servers on loopback: vsftpd with TLS 1.3 (which insists that every
-// data connection resumes the control connection's TLS session), passive and active, on both
-// event-loop backends; pyftpdlib's TLS handler with TLS 1.2 for the certificates a client must
-// refuse; and servers without TLS, which a client that only tries TLS uses in the clear and one
-// that requires it does not use at all. pyftpdlib's handler serves no data connection under TLS
-// here (curl fails on it just the same), so transfers are checked against vsftpd only.
+// FTP over TLS against real servers on loopback, passive and active, on both event-loop
+// backends: vsftpd with TLS 1.3, which insists that every data connection resumes the control
+// connection's TLS session and waits for the client's close_notify, and pyftpdlib's TLS handler
+// with TLS 1.2, which closes a data connection right after its own close_notify. pyftpdlib also
+// serves the certificates a client must refuse, and servers without TLS, which a client that only
+// tries TLS uses in the clear and one that requires it does not use at all.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -82,7 +82,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpTls,
-                         testing::Combine(testing::Values(Server::Vsftpd), testing::Bool(),
+                         testing::Combine(testing::Values(Server::Vsftpd, Server::Pyftpdlib), testing::Bool(),
                                           testing::Values(LoopBackend::Poll, LoopBackend::Qt)),
                          ParamName);
 
