@@ -1,6 +1,7 @@
 // Resolution of protocols, ports and hosts, the dotted-address test, the error texts and the
 // byte-order helpers of the WSocket unit.
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cctype>
@@ -39,6 +40,11 @@ int WSocketResolveProto(const std::string& sProto)
     std::string proto = wsocket::Trim(sProto);
     if (!proto.empty() && IsDigit(proto[0]))
         return static_cast<int>(LeadingNumber(proto));
+    // The two every connection names are known without reading the protocols database.
+    if (proto == "tcp")
+        return IPPROTO_TCP;
+    if (proto == "udp")
+        return IPPROTO_UDP;
     int number = sockets::ProtocolByName(proto);
     if (number < 0)
         throw ESocketException("WSocketResolveProto: Cannot convert protocol '" + proto +

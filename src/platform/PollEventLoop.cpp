@@ -24,12 +24,15 @@ PollEventLoop::~PollEventLoop() { ::close(wakeFd_); }
 
 void PollEventLoop::Post(Task task)
 {
+    // The loop's own thread is in a handler, not in poll(): the queue is looked at before the
+    // next poll, and a wake-up would cost two system calls for nothing.
+    const bool fromLoop = loopThread_.load(std::memory_order_acquire) == std::this_thread::get_id();
     bool wake = false;
     {
         std::lock_guard lock(queueMutex_);
         queue_.push_back(std::move(task));
-        wake = !wakePending_;
-        wakePending_ = true;
+        wake = !fromLoop && !wakePending_;
+        wakePending_ = wakePending_ || wake;
     }
     if (wake)
         Wake();
@@ -76,6 +79,7 @@ bool PollEventLoop::RunPostedTasks()
 
 bool PollEventLoop::PollOnce(int timeoutMs)
 {
+    loopThread_.store(std::this_thread::get_id(), std::memory_order_release);
     std::vector<pollfd> fds;
     std::vector<WatchId> ids;
     fds.reserve(watches_.size() + 1);

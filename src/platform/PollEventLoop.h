@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "platform/EventLoop.h"
 
@@ -47,6 +48,8 @@ private:
     std::mutex queueMutex_;
     std::deque<Task> queue_;
     bool wakePending_ = false;
+    // The thread in PollOnce last: its own posts find the queue checked before it polls again.
+    std::atomic<std::thread::id> loopThread_{};
 
     // Ordered so that a wait dispatches in registration order.
     std::map<WatchId, Watch> watches_;
