@@ -1,8 +1,8 @@
 // The FTP client's SOCKS connection types against real proxies on loopback, in front of pyftpdlib:
 // danted for SOCKS 5 (with and without user-code authentication) and SOCKS 4, a small relay for
 // SOCKS 4A. A whole session goes through the proxy, control and data connections alike, several
-// transfers in a row, and the files must equal what a direct session fetches. On both loop
-// backends.
+// transfers in a row, and the files must equal what a direct session fetches; and the same over
+// TLS, which runs end to end through the proxy. On both loop backends.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -16,6 +16,7 @@
 #include "PatternBytes.h"
 #include "SocksRelay.h"
 #include "TempDir.h"
+#include "TestCertificates.h"
 
 namespace {
 
@@ -39,6 +40,10 @@ protected:
         root.Write("small.txt", "a small file\r\n");
         PyFtpdServer::Options options;
         options.Root = root.Path();
+        // TLS is offered; a session that does not ask for it stays in the clear.
+        const CertificateFiles good = TestCertificateFiles(TestCertificate::Good);
+        options.TlsCertFile = good.Cert;
+        options.TlsKeyFile = good.Key;
         server = std::make_unique<PyFtpdServer>(options);
 
         std::uint16_t proxyPort = 0;
@@ -129,6 +134,25 @@ TEST_P(FtpSocks, EveryTransferOfASessionGoesThroughTheProxy) {
     ASSERT_EQ(direct.Run(&TCustomFtpCli::TypeStep), 0) << direct.ftp->ErrorMessage();
     ASSERT_EQ(direct.Get("data.bin", local / "direct.bin"), 0) << direct.ftp->ErrorMessage();
     EXPECT_TRUE(local.Read("direct.bin") == local.Read("first.bin"));
+}
+
+// The TLS handshakes of the control and the data connections run inside the proxied connections,
+// each after the proxy's own negotiation, with the server's certificate checked against its
+// address as the proxy was asked for it.
+TEST_P(FtpSocks, TlsRunsEndToEndThroughTheProxy) {
+    h->ftp->SetTlsMode(ftpTlsRequire);
+    h->ftp->SetTlsCaFile(TestAuthorityFile());
+    ASSERT_EQ(h->Run(&TCustomFtpCli::LogOn), 0) << h->ftp->ErrorMessage();
+    EXPECT_TRUE(h->ftp->TlsEncrypted());
+    EXPECT_TRUE(h->ftp->TlsDataProtected());
+    h->ftp->SetBinary(true);
+    ASSERT_EQ(h->Run(&TCustomFtpCli::TypeStep), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Get("data.bin", local / "tls.bin"), 0) << h->ftp->ErrorMessage();
+    ASSERT_EQ(h->Put(local / "tls.bin", "tls-up.bin"), 0) << h->ftp->ErrorMessage();
+    EXPECT_TRUE(local.Read("tls.bin") == root.Read("data.bin"));
+    EXPECT_TRUE(root.Read("tls-up.bin") == root.Read("data.bin"));
+    EXPECT_EQ(ProxiedConnections(3), 3);
+    ASSERT_EQ(h->Run(&TCustomFtpCli::QuitStep), 0);
 }
 
 TEST(FtpSocks4A, TheProxyGetsTheDestinationAsAName) {
