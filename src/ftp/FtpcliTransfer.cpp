@@ -566,6 +566,13 @@ void TCustomFtpCli::RetrieveClosingReply() {
         Display("! RETR/LIST/NLST Failed");
         NoteTransferFailure(replyCode_, lastReply_);
         finalReplySeen_ = true;
+        // Unless it never connected to this side's listener: then nothing is on its way, and
+        // the listener's wait would last until the stall limit.
+        if (dataSocket_->State() == wsListening) {
+            CloseDataSocket();
+            dataClosedSeen_ = true;
+            dataCloseError_ = 0;
+        }
         CheckRetrieveEnd();
         return;
     }

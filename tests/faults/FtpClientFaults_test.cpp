@@ -216,6 +216,28 @@ TEST_P(FtpClientFaults, DataConnectionThatNeverOpensEndsTheRequest) {
     EXPECT_NE(LocalSize(local / "dados.bin"), static_cast<std::int64_t>(kBig.size()));
 }
 
+// A server whose connection to this side is stopped (a firewall in front of an active client)
+// says so after its 150: the request ends at that reply, not at the stall limit a minute later,
+// and the session goes on.
+TEST_P(FtpClientFaults, ADataConnectionTheServerGivesUpAfterItsOpeningReplyEndsAtItsReply) {
+    LogOn();
+    ftp->SetStallTimeout(100);
+    server.SetFault(Fault::DataFailsAfter150, "RETR");
+    ftp->SetHostFileName("/pub/dados.bin");
+    ftp->SetLocalFileName(local / "dados.bin");
+    const int error = Run(&TCustomFtpCli::GetFile);
+    if (GetParam()) {
+        // Passive: the connection the server had taken into its backlog is reset as it goes.
+        EXPECT_TRUE(error == 425 || error == 426) << Reason();
+    } else {
+        EXPECT_EQ(error, 425) << Reason();
+        EXPECT_EQ(Reason(), "425 Can't open data connection.");
+    }
+    ftp->SetHostFileName("/pub/pequeno.txt");
+    EXPECT_EQ(Run(&TCustomFtpCli::SizeStep), 0) << Reason();
+    EXPECT_EQ(ftp->RemoteFileSize(), 9);
+}
+
 // A server waits some time for a passive data connection before it answers the data command with
 // 425 (vsftpd: up to two minutes). A client that gives the transfer up on its own must still
 // take that answer as the data command's, or every later command reads the reply meant for the

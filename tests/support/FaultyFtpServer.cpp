@@ -617,6 +617,12 @@ bool FaultyFtpServer::Transfer(Session& session, const std::string& verb, const 
         // The client waits for a connection that never comes; the reply says all is well.
         return SendAll(session.Control, "150 Opening data connection.\r\n", stop);
     }
+    if (fault == Fault::DataFailsAfter150) {
+        CloseFd(session.PassiveListener);
+        session.HasActive = false;
+        return SendAll(session.Control, "150 Opening data connection.\r\n", stop) &&
+               SendAll(session.Control, "425 Can't open data connection.\r\n", stop);
+    }
     if (fault == Fault::LateDataFailure || session.LateFailure) {
         // The answer waits for the data connection, which is not coming: until the client
         // speaks again, or a while.

@@ -36,6 +36,8 @@ public:
         ResetDataClaimComplete, // RETR: half the data, the data connection is reset, then 226
         DataNeverOpens,         // PASV names a port nobody listens on; with PORT the server never
                                 // connects: RETR gets 150 and then nothing
+        DataFailsAfter150,      // RETR: 150, then "425" without ever connecting, as a server whose
+                                // connect to the client's PORT a firewall stops
         LateDataFailure,        // PASV names a port nobody listens on, or with PORT the server
                                 // cannot connect; RETR is answered "425" only once the next
                                 // command arrives (or after 5 s), as a server that waits for the
