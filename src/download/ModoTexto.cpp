@@ -103,6 +103,9 @@ private:
     bool Conecta();
     // The download folder, made when missing; nullopt (after saying why) when it cannot be.
     std::optional<std::filesystem::path> PreparaPasta(const std::filesystem::path& pedida);
+    // The folder of a download ready, the TLS policy set and the session connected; nullopt
+    // (after saying why) when one of them fails.
+    std::optional<std::filesystem::path> Comeca(const OpcoesModoTexto& opcoes);
     // One run of the download of installation `posicao` of product `formSlot` into `pasta`,
     // leaving out the optional components named in `pular`; the exit status.
     int BaixaInstalacao(std::size_t formSlot, std::size_t posicao, const std::filesystem::path& pasta,
@@ -198,13 +201,21 @@ std::optional<std::filesystem::path> ExecucaoSemJanela::PreparaPasta(const std::
     return pasta;
 }
 
-int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
+std::optional<std::filesystem::path> ExecucaoSemJanela::Comeca(const OpcoesModoTexto& opcoes)
 {
-    const std::optional<std::filesystem::path> pasta = PreparaPasta(opcoes.Pasta);
+    std::optional<std::filesystem::path> pasta = PreparaPasta(opcoes.Pasta);
     if (!pasta)
-        return kFalha;
+        return std::nullopt;
     Sessao.ExigeTls = opcoes.ExigeTls;
     if (!Conecta())
+        return std::nullopt;
+    return pasta;
+}
+
+int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
+{
+    const std::optional<std::filesystem::path> pasta = Comeca(opcoes);
+    if (!pasta)
         return kFalha;
     std::string problema;
     const auto formSlot = EncontraNome(NomesDosFormularios(Sessao.Formularios), opcoes.Produto,
@@ -221,11 +232,8 @@ int ExecucaoSemJanela::Baixar(const OpcoesModoTexto& opcoes, bool terminal)
 
 int ExecucaoSemJanela::BaixarTudo(const OpcoesModoTexto& opcoes, bool terminal)
 {
-    const std::optional<std::filesystem::path> base = PreparaPasta(opcoes.Pasta);
+    const std::optional<std::filesystem::path> base = Comeca(opcoes);
     if (!base)
-        return kFalha;
-    Sessao.ExigeTls = opcoes.ExigeTls;
-    if (!Conecta())
         return kFalha;
     int status = kSucesso;
     for (std::size_t f = 1; f <= Sessao.Formularios.Count(); ++f) {
