@@ -1,6 +1,7 @@
 #include "ftp/FtpLocalFile.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,11 +38,27 @@ void TFtpLocalFile::Borrow(int fd) {
     owned_ = false;
 }
 
+namespace {
+
+// A borrowed pipe may have been made non-blocking by the program at its other end, which
+// shares the flag: its "not now" is waited out as a blocking descriptor would wait, not failed.
+bool WaitedForReadiness(int fd, short events) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+        return false;
+    pollfd ready{fd, events, 0};
+    while (::poll(&ready, 1, -1) < 0)
+        if (errno != EINTR)
+            return false;
+    return true;
+}
+
+}  // namespace
+
 bool TFtpLocalFile::Write(const char* data, std::size_t length) {
     while (length > 0) {
         ssize_t written = ::write(fd_, data, length);
         if (written < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR || WaitedForReadiness(fd_, POLLOUT))
                 continue;
             return false;
         }
@@ -54,7 +71,7 @@ bool TFtpLocalFile::Write(const char* data, std::size_t length) {
 long TFtpLocalFile::Read(char* data, std::size_t length) {
     for (;;) {
         ssize_t count = ::read(fd_, data, length);
-        if (count < 0 && errno == EINTR)
+        if (count < 0 && (errno == EINTR || WaitedForReadiness(fd_, POLLIN)))
             continue;
         return static_cast<long>(count);
     }

@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FtpServers.h"
 #include "PatternBytes.h"
 #include "ScriptedFtpTest.h"
 #include "TempDir.h"
+#include "ftp/FtpLocalFile.h"
 
 using Commands = std::vector<std::string>;
 
@@ -759,4 +761,31 @@ TEST_P(FtpTransferTranscript, MissingUploadFileEndsWith426) {
     EXPECT_EQ(h.Run(&TCustomFtpCli::PutFile), 426);
     EXPECT_EQ(h.ftp->ErrorMessage(), "426 Unable to open local file " + dir / "absent.bin");
     EXPECT_EQ(PeerFailure(), "");
+}
+
+// `get FILE -` and `put - FILE` borrow the program's standard output and input, which the
+// program at the pipe's other end may have made non-blocking: a full or empty pipe is waited
+// for, not a failure of the transfer. The reader takes little at a time, so the writer finds the
+// pipe full again and again.
+TEST(FtpLocalFile, ANonBlockingPipeIsWaitedForNotFailed) {
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    const std::string bytes = PatternBytes(1 << 20, 5);
+    std::string arrived;
+    std::thread reader([&] {
+        TFtpLocalFile in;
+        in.Borrow(ends[0]);
+        char block[512];
+        for (long n; (n = in.Read(block, sizeof block)) > 0;)
+            arrived.append(block, static_cast<std::size_t>(n));
+    });
+    {
+        TFtpLocalFile out;
+        out.Borrow(ends[1]);
+        EXPECT_TRUE(out.Write(bytes.data(), bytes.size()));
+    }
+    ::close(ends[1]);
+    reader.join();
+    ::close(ends[0]);
+    EXPECT_TRUE(arrived == bytes) << arrived.size();
 }
