@@ -539,6 +539,9 @@ void TCustomFtpCli::HandleReplyLine(std::uint16_t error, const ftp::ReplyLine& l
         Display("< " + lastReply_);
         if (!line.EndsReply)
             return;
+        // "120 Service ready in nnn minutes": the greeting itself is still to come.
+        if (replyCode_ == 120)
+            return;
         if (replyCode_ == 220 || replyCode_ == 230) {
             SetEngineState(fesSessionOpen);
             if (OnSessionConnected)

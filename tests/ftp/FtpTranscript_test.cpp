@@ -67,6 +67,18 @@ TEST_P(FtpTranscript, GreetingOf230IsALogOnAlreadyDone) {
     EXPECT_EQ(peer.Commands(), Commands{"SYST"});
 }
 
+// "120 Service ready in nnn minutes" comes before the greeting of a server not ready yet.
+TEST_P(FtpTranscript, AGreetingThatAsksToWaitIsWaitedFor) {
+    peer.Reply("120 Service ready in 1 minute.")
+        .Reply("220 ready")
+        .Expect("USER anonymous")
+        .Reply("230 Logged in");
+    peer.Start();
+    EXPECT_EQ(h.Run(&TCustomFtpCli::LogOn), 0) << h.ftp->ErrorMessage();
+    EXPECT_EQ(h.ftp->ReplyCode(), 230);
+    EXPECT_EQ(PeerFailure(), "");
+}
+
 TEST_P(FtpTranscript, AnyCompletionReplyToASimpleCommandIsASuccess) {
     h.ftp->SetHostFileName("new");
     peer.Reply("220 ready")
