@@ -345,6 +345,12 @@ void TCustomWSocket::Select(unsigned mask)
 
 void TCustomWSocket::Unselect() { select_.reset(); }
 
+void TCustomWSocket::StopReceiveBatching()
+{
+    if (select_)
+        select_->StopBatchingReceives();
+}
+
 bool TCustomWSocket::InUse() const
 {
     return hSocket_ != INVALID_SOCKET && state_ != wsClosed && !closeInvoked_;

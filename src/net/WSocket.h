@@ -285,6 +285,9 @@ protected:
     void SetRemoteResolved(std::uint32_t Address, std::uint16_t PortNumber);
 
     platform::NotificationObject& Notification() { return *notification_; }
+    // Ends the receive batching of this connection: a reader that takes the socket in parts
+    // would leave less than the batch waiting, unreported until the batching's next tick.
+    void StopReceiveBatching();
 
 private:
     // Addr, Port and Proto change only while closed; a new text is resolved again at Connect.

@@ -272,6 +272,8 @@ void TCustomTlsWSocket::StartTls()
         return;
     }
 
+    // TLS takes the socket a record or a chunk at a time (ReadPlain), not all that is there.
+    StopReceiveBatching();
     retiredTls_.reset();
     auto tls = std::make_unique<Tls>();
     tls->Generation = ++tlsGeneration_;

@@ -72,6 +72,12 @@ void AsyncSelect::BatchReceives(int batchBytes)
         batching_ = std::make_unique<ReceiveBatching>(loop_, fd_, batchBytes);
 }
 
+void AsyncSelect::StopBatchingReceives()
+{
+    if (batching_)
+        batching_->Stop();
+}
+
 void AsyncSelect::AcceptDone()
 {
     if ((mask_ & kFdAccept) != 0 && !readArmed_) {

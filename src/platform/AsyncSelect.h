@@ -61,6 +61,8 @@ public:
     void PostEvent(unsigned events, unsigned error);
     // Reads of a fast stream are reported once per `batchBytes` waiting (ReceiveBatching).
     void BatchReceives(int batchBytes);
+    // Every arrival is reported again, from now on.
+    void StopBatchingReceives();
 
 private:
     void OnReady(unsigned ready);

@@ -61,6 +61,13 @@ void ReceiveBatching::Raise()
     readSinceTick_ = true;
 }
 
+void ReceiveBatching::Stop()
+{
+    if (batching_)
+        Lower();
+    batchBytes_ = 1;
+}
+
 void ReceiveBatching::Lower()
 {
     sockets::SetIntOption(fd_, SOL_SOCKET, SO_RCVLOWAT, 1);

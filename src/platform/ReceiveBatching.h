@@ -30,6 +30,8 @@ public:
     void Took(long bytes);
     // Whether the mark is up now.
     bool Batching() const { return batching_; }
+    // Lowers the mark for good: the owner now reads the socket in parts.
+    void Stop();
 
 private:
     void OnTick();
