@@ -172,11 +172,10 @@ struct TCustomTlsWSocket::Tls {
     std::size_t PlainPos = 0;
     // Bytes the owner sent during the handshake.
     std::string HeldSend;
-    // A failure met inside a call of the owner, told from the loop.
+    // A failure met inside a call of the owner, told from the loop (0: none waiting).
     int FailCode = 0;
     std::string FailMessage;
     bool FailedInHandshake = false;
-    bool FailPending = false;
     bool PeerCloseNotify = false;
     bool ClosingHere = false;
     bool DataPendingPosted = false;
@@ -634,7 +633,6 @@ void TCustomTlsWSocket::FailLater(Tls& tls, int Error, const std::string& Msg)
     tls.State = Tls::kFailed;
     tls.FailCode = Error;
     tls.FailMessage = Msg;
-    tls.FailPending = true;
     Notification().Post(kWmTlsFailed, tls.Generation);
 }
 
@@ -683,10 +681,9 @@ void TCustomTlsWSocket::TriggerSessionClosed(std::uint16_t Error)
         int code = 0;
         std::string msg;
         bool handshaking = tls->State == Tls::kHandshaking;
-        if (tls->FailPending) {
+        if (tls->FailCode != 0) {
             // The close came before the failure was told; it is told now.
-            tls->FailPending = false;
-            code = tls->FailCode;
+            code = std::exchange(tls->FailCode, 0);
             msg = tls->FailMessage;
             handshaking = tls->FailedInHandshake;
         } else if (handshaking) {
@@ -740,11 +737,11 @@ void TCustomTlsWSocket::HandleNotification(unsigned Msg, std::uintptr_t WParam, 
     if (tls == nullptr || tls->Generation != WParam)
         return;  // about a TLS session that has ended
     if (Msg == kWmTlsFailed) {
-        if (!tls->FailPending)
+        if (tls->FailCode == 0)
             return;
-        tls->FailPending = false;
+        const int code = std::exchange(tls->FailCode, 0);
         std::string message = tls->FailMessage;
-        FailTls(tls->FailCode, message, tls->FailedInHandshake);
+        FailTls(code, message, tls->FailedInHandshake);
         return;
     }
     tls->DataPendingPosted = false;
