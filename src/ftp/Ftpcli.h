@@ -483,6 +483,10 @@ private:
     bool FallBackToPort();
     // Runs the data-port step and the transfer again, now with PORT, in the running sequence.
     bool RedoTransferWithPort();
+    // The final reply to a data command whose data connection could not be made: true when the
+    // transfer goes on with PORT; else the reply becomes the 425 of the failed connection (a 421
+    // stays itself), for the caller to refuse.
+    bool AnswerLostDataLink();
     // Ends the running transfer now with `code`. The server still owes replies for it that may
     // come at any time or never, so the control connection goes too (IsControlOpen() false); the
     // local file stays as it is.

@@ -517,19 +517,23 @@ void TCustomFtpCli::RetrieveFirstReply() {
         dataLinkFailure_ = lastReply_;
         redoWithPort_ = FallBackToPort();
     }
-    if (dataLinkLost_) {
-        StopTransferWatch();
-        if (redoWithPort_ && replyCode_ != 421 && RedoTransferWithPort())
-            return;
-        // The server's refusal answers a data connection that could not be made: that is what
-        // the caller is told, with 425.
-        if (replyCode_ != 421) {
-            lastReply_ = dataLinkFailure_;
-            replyCode_ = 425;
-        }
-    }
+    if (dataLinkLost_ && AnswerLostDataLink())
+        return;
     retrieveFilePending_ = false;
     RefuseTransfer();
+}
+
+bool TCustomFtpCli::AnswerLostDataLink() {
+    StopTransferWatch();
+    if (redoWithPort_ && replyCode_ != 421 && RedoTransferWithPort())
+        return true;
+    // The server's refusal answers a data connection that could not be made: that is what the
+    // caller is told, with 425.
+    if (replyCode_ != 421) {
+        lastReply_ = dataLinkFailure_;
+        replyCode_ = 425;
+    }
+    return false;
 }
 
 bool TCustomFtpCli::IsEmptyRetrievalReply() const {
@@ -806,14 +810,8 @@ void TCustomFtpCli::StoreFirstReply() {
             EndTransferNow(425, dataLinkFailure_);
             return;
         }
-        StopTransferWatch();
-        if (redoWithPort_ && replyCode_ != 421 && RedoTransferWithPort())
-            return;
-        if (replyCode_ != 421) {
-            lastReply_ = dataLinkFailure_;
-            replyCode_ = 425;
-        }
-        RefuseTransfer();
+        if (!AnswerLostDataLink())
+            RefuseTransfer();
         return;
     }
     if (replyCode_ == 150 || replyCode_ == 125) {
