@@ -1,14 +1,11 @@
 #include "gui/Widgets.h"
 
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 
-namespace {
+namespace widgets {
 
-// Enter, Return and Space activate a focused link, as a click does.
 bool TeclaDeAtivar(const QKeyEvent* event)
 {
     const int tecla = event->key();
@@ -17,7 +14,6 @@ bool TeclaDeAtivar(const QKeyEvent* event)
             tecla == Qt::Key_Select);
 }
 
-// The dotted frame that tells a keyboard user where the focus is.
 void DesenhaFoco(QWidget* widget)
 {
     if (!widget->hasFocus())
@@ -29,30 +25,7 @@ void DesenhaFoco(QWidget* widget)
     p.drawPrimitive(QStyle::PE_FrameFocusRect, opcao);
 }
 
-}  // namespace
-
-void TRotuloClicavel::mouseReleaseEvent(QMouseEvent* event)
-{
-    QLabel::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
-        OnClick)
-        OnClick();
-}
-
-void TRotuloClicavel::keyPressEvent(QKeyEvent* event)
-{
-    if (TeclaDeAtivar(event) && OnClick) {
-        OnClick();
-        return;
-    }
-    QLabel::keyPressEvent(event);
-}
-
-void TRotuloClicavel::paintEvent(QPaintEvent* event)
-{
-    QLabel::paintEvent(event);
-    DesenhaFoco(this);
-}
+}  // namespace widgets
 
 TPainelFundo::TPainelFundo(QImage fundo, QWidget* parent) : QFrame(parent), Fundo_(std::move(fundo))
 {
@@ -73,27 +46,4 @@ void TPainelFundo::paintEvent(QPaintEvent* event)
         p.drawPixmap(0, 0, Esticado_);
     }
     QFrame::paintEvent(event);
-}
-
-void TFaixaClicavel::mouseReleaseEvent(QMouseEvent* event)
-{
-    QFrame::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
-        OnClick)
-        OnClick();
-}
-
-void TFaixaClicavel::keyPressEvent(QKeyEvent* event)
-{
-    if (TeclaDeAtivar(event) && OnClick) {
-        OnClick();
-        return;
-    }
-    QFrame::keyPressEvent(event);
-}
-
-void TFaixaClicavel::paintEvent(QPaintEvent* event)
-{
-    QFrame::paintEvent(event);
-    DesenhaFoco(this);
 }

@@ -3,7 +3,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -12,30 +11,12 @@
 #include <climits>
 
 #include "download/ContaBaixando.h"
+#include "gui/Widgets.h"
 #include "gui/Windows1252.h"
 
 namespace {
 
 constexpr int kIntervaloMs = 1000;
-
-// The speed label doubles as a stop button.
-class TRotuloCancelar : public QLabel {
-public:
-    TRotuloCancelar(const QString& texto, QWidget* parent) : QLabel(texto, parent)
-    {
-        setCursor(Qt::PointingHandCursor);
-    }
-    std::function<void()> OnClick;
-
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override
-    {
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
-            OnClick)
-            OnClick();
-        QLabel::mouseReleaseEvent(event);
-    }
-};
 
 QLabel* Rotulo(const QString& texto, QWidget* parent)
 {
@@ -62,7 +43,9 @@ TfrmMireloDownloaderAsyncBaixando::TfrmMireloDownloaderAsyncBaixando(
     lblSalvando = Rotulo(QStringLiteral("Salvando:"), this);
     lblKbAtual = Rotulo(QStringLiteral("0000 kb"), this);
     lblTotal = Rotulo(QStringLiteral("0000 kb"), this);
-    auto* velocidade = new TRotuloCancelar(QStringLiteral("0 kbs"), this);
+    // The speed label doubles as a stop button.
+    auto* velocidade = new TRotuloClicavel(QStringLiteral("0 kbs"), this);
+    velocidade->setCursor(Qt::PointingHandCursor);
     velocidade->OnClick = [this] { CancelarClick(); };
     lblVelocidade = velocidade;
     lblPer = Rotulo(QStringLiteral("0%"), this);
