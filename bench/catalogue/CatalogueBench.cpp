@@ -70,20 +70,14 @@ std::map<std::string, std::string> FilesUnder(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = kMinCountedRuns;
-    int niceness = 0;
-    bool realtime = false;
+    CommonOptions common;
     std::string serverKind = "vsftpd";
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--runs" && i + 1 < argc)
-            runs = std::clamp(std::atoi(argv[++i]), 1, 100);
-        else if (arg == "--server" && i + 1 < argc)
+        if (TakeCommonOption(argc, argv, i, common))
+            continue;
+        const std::string arg = argv[i];
+        if (arg == "--server" && i + 1 < argc)
             serverKind = argv[++i];
-        else if (arg == "--nice" && i + 1 < argc)
-            niceness = std::clamp(std::atoi(argv[++i]), -20, 19);
-        else if (arg == "--realtime")
-            realtime = true;
         else {
             std::fprintf(stderr, "usage: bench_catalogue [--runs N] [--server vsftpd|pyftpdlib] [--nice N | --realtime]\n");
             return 2;
@@ -102,7 +96,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_catalogue: lftp is missing (scripts/install-deps test installs it)\n");
         return 1;
     }
-    const std::string priority = RaisePriority(niceness, realtime);
+    const std::string priority = RaisePriority(common.Niceness, common.Realtime);
 
     // The server gets a copy: vsftpd wants its own rights on the folder it serves.
     TempDir root;
@@ -209,7 +203,7 @@ int main(int argc, char** argv) {
         why = std::to_string(count) + " files instead of " + std::to_string(expected);
         return false;
     };
-    RunCase(job, clients, runs);
+    RunCase(job, clients, common.Runs);
     bool met = Report(clients, {{"wall", &Sample::WallSeconds, 1.0}}, 0);
     std::printf("\n%s\n", met ? "target met" : "target NOT MET (see above)");
     return 0;

@@ -18,6 +18,8 @@
 #include <fstream>
 #include <memory>
 
+#include "PatternBytes.h"
+
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
@@ -150,6 +152,19 @@ bool SameFiles(const std::string& a, const std::string& b) {
         if (left.gcount() == 0)
             return true;
     }
+}
+
+bool TakeCommonOption(int argc, char** argv, int& i, CommonOptions& options) {
+    const std::string arg = argv[i];
+    if (arg == "--runs" && i + 1 < argc)
+        options.Runs = std::clamp(std::atoi(argv[++i]), 1, 100);
+    else if (arg == "--nice" && i + 1 < argc)
+        options.Niceness = std::clamp(std::atoi(argv[++i]), -20, 19);
+    else if (arg == "--realtime")
+        options.Realtime = true;
+    else
+        return false;
+    return true;
 }
 
 std::string RaisePriority(int niceness, bool realtime) {
@@ -362,17 +377,9 @@ bool Report(const std::vector<Client>& clients, const std::vector<Target>& targe
     return met;
 }
 
-// A server that greets and then never answers: it reads and ignores whatever comes until the
 void WritePattern(const std::string& path, std::int64_t size) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::string block(1 << 20, '\0');
-    std::uint32_t state = 2463534242u;
-    for (char& c : block) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        c = static_cast<char>(state);
-    }
+    std::string block = PatternBytes(1 << 20);
     for (std::int64_t written = 0; written < size; written += static_cast<std::int64_t>(block.size())) {
         std::size_t chunk = static_cast<std::size_t>(std::min<std::int64_t>(size - written, static_cast<std::int64_t>(block.size())));
         block[0] = static_cast<char>(written >> 20);  // no two blocks alike

@@ -82,6 +82,15 @@ Spread SpreadOf(const std::vector<double>& values);
 // the others a twentieth of the processors. Returns how the runs go, for the report's heading.
 std::string RaisePriority(int niceness, bool realtime);
 
+// The options every FTP benchmark takes: --runs N, --nice N, --realtime.
+struct CommonOptions {
+    int Runs = kMinCountedRuns;
+    int Niceness = 0;
+    bool Realtime = false;
+};
+// Takes argv[i], and its value after it, when it is one of the common options.
+bool TakeCommonOption(int argc, char** argv, int& i, CommonOptions& options);
+
 bool SameFiles(const std::string& a, const std::string& b);
 bool Executable(const std::string& path);
 

@@ -96,24 +96,18 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = kMinCountedRuns;
+    CommonOptions common;
     std::int64_t sizeMiB = 1024;
     int files = 1000;
-    int niceness = 0;
-    bool realtime = false;
     bool large = true, pipe = true, small = true, idle = true;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--runs" && i + 1 < argc)
-            runs = std::clamp(std::atoi(argv[++i]), 1, 100);
-        else if (arg == "--size-mib" && i + 1 < argc)
+        if (TakeCommonOption(argc, argv, i, common))
+            continue;
+        const std::string arg = argv[i];
+        if (arg == "--size-mib" && i + 1 < argc)
             sizeMiB = std::clamp(std::atoi(argv[++i]), 1, 16384);
         else if (arg == "--files" && i + 1 < argc)
             files = std::clamp(std::atoi(argv[++i]), 1, 10000);
-        else if (arg == "--nice" && i + 1 < argc)
-            niceness = std::clamp(std::atoi(argv[++i]), -20, 19);
-        else if (arg == "--realtime")
-            realtime = true;
         else if (arg == "--skip-large")
             large = false;
         else if (arg == "--skip-pipe")
@@ -145,7 +139,7 @@ int main(int argc, char** argv) {
         std::snprintf(name, sizeof name, "many/f%04d.bin", i);
         WritePattern(root / name, 10 * 1024 + i);  // each its own length and bytes
     }
-    const std::string priority = RaisePriority(niceness, realtime);
+    const std::string priority = RaisePriority(common.Niceness, common.Realtime);
     VsftpdServer server(root.Path(), 20000);
     std::string port = std::to_string(server.Port());
     std::string url = "ftp://127.0.0.1:" + port + "/";
@@ -154,7 +148,7 @@ int main(int argc, char** argv) {
         std::printf("note: %s missing; left out (scripts/install-deps test installs them)\n",
                     !haveCurl ? "curl" : "lftp");
     std::printf("vsftpd on 127.0.0.1:%s; a check run and %d counted runs per client and case; %s\n",
-                port.c_str(), runs, priority.c_str());
+                port.c_str(), common.Runs, priority.c_str());
     // Every client logs on anonymously, asks for binary type and opens each data connection with
     // PASV; lftp stops at the first failed command, so its exit status means something.
     const std::string lftpSet =
@@ -189,7 +183,7 @@ int main(int argc, char** argv) {
     if (large) {
         std::vector<Client> clients = largeClients(false);
         Case job = FileCase(std::to_string(sizeMiB) + " MiB file to disk", work / "big.out", big, bigBytes);
-        RunCase(job, clients, runs);
+        RunCase(job, clients, common.Runs);
         allMet = Report(clients, {{"wall", &Sample::WallSeconds, 0.9}, {"cpu", &Sample::CpuSeconds, 1.0}}, 4.0) && allMet;
     }
 
@@ -201,7 +195,7 @@ int main(int argc, char** argv) {
         job.ToPipe = true;
         job.PipeBytes = bigBytes;
         job.Clean = [] {};
-        RunCase(job, clients, runs);
+        RunCase(job, clients, common.Runs);
         allMet = Report(clients, {{"wall", &Sample::WallSeconds, 1.0}}, 4.0) && allMet;
     }
 
@@ -260,7 +254,7 @@ int main(int argc, char** argv) {
         };
         job.Check = [&](std::string& why) { return each(why, true); };
         job.Quick = [&](std::string& why) { return each(why, false); };
-        RunCase(job, clients, runs);
+        RunCase(job, clients, common.Runs);
         for (int i = 0; i < runsAside; ++i)
             std::filesystem::remove_all(aside + std::to_string(i));
         allMet = Report(clients, {{"wall", &Sample::WallSeconds, 0.8}}, 4.0) && allMet;

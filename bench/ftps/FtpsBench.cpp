@@ -29,20 +29,14 @@ using namespace bench;
 }  // namespace
 
 int main(int argc, char** argv) {
-    int runs = kMinCountedRuns;
+    CommonOptions common;
     std::int64_t sizeMiB = 1024;
-    int niceness = 0;
-    bool realtime = false;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--runs" && i + 1 < argc)
-            runs = std::clamp(std::atoi(argv[++i]), 1, 100);
-        else if (arg == "--size-mib" && i + 1 < argc)
+        if (TakeCommonOption(argc, argv, i, common))
+            continue;
+        const std::string arg = argv[i];
+        if (arg == "--size-mib" && i + 1 < argc)
             sizeMiB = std::clamp(std::atoi(argv[++i]), 1, 16384);
-        else if (arg == "--nice" && i + 1 < argc)
-            niceness = std::clamp(std::atoi(argv[++i]), -20, 19);
-        else if (arg == "--realtime")
-            realtime = true;
         else {
             std::fprintf(stderr, "usage: bench_ftps [--runs N] [--size-mib N] [--nice N | --realtime]\n");
             return 2;
@@ -59,7 +53,7 @@ int main(int argc, char** argv) {
     TempDir root;
     TempDir work;
     WritePattern(root / "big.bin", sizeMiB << 20);
-    const std::string priority = RaisePriority(niceness, realtime);
+    const std::string priority = RaisePriority(common.Niceness, common.Realtime);
     VsftpdServer server(root.Path(), VsftpdServer::Tls{good.Cert, good.Key, true});
     const std::string port = std::to_string(server.Port());
     const std::string url = "ftp://127.0.0.1:" + port + "/big.bin";
@@ -68,7 +62,7 @@ int main(int argc, char** argv) {
         std::printf("note: %s missing; left out (scripts/install-deps test installs them)\n",
                     !haveCurl ? "curl" : "lftp");
     std::printf("vsftpd with TLS on 127.0.0.1:%s; a check run and %d counted runs per client; %s\n", port.c_str(),
-                runs, priority.c_str());
+                common.Runs, priority.c_str());
 
     std::vector<Client> clients;
     clients.emplace_back("mirelo-ftp", [&](const std::string& out) {
@@ -93,7 +87,7 @@ int main(int argc, char** argv) {
     const std::int64_t bigBytes = sizeMiB << 20;
     const std::string big = root / "big.bin";
     Case job = FileCase(std::to_string(sizeMiB) + " MiB file over TLS to disk", work / "big.out", big, bigBytes);
-    RunCase(job, clients, runs);
+    RunCase(job, clients, common.Runs);
     // Wall and processor time are the targets; the peak is shown beside them as a ratio only: TLS
     // brings OpenSSL and the system's trust store into memory, as it does for every client.
     const bool met =

@@ -23,23 +23,12 @@
 
 #include "BenchRun.h"
 #include "FaultyFtpServer.h"
+#include "PatternBytes.h"
 #include "TempDir.h"
 
 namespace {
 
 using namespace bench;
-
-std::string Pattern(std::int64_t size) {
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    std::uint32_t state = 2463534242u;
-    for (char& c : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        c = static_cast<char>(state);
-    }
-    return bytes;
-}
 
 bool SameAs(const std::string& path, const std::string& expected) {
     std::ifstream in(path, std::ios::binary);
@@ -94,7 +83,7 @@ int main(int argc, char** argv) {
     }
 
     const std::int64_t size = sizeMiB << 20;
-    const std::string content = Pattern(size);
+    const std::string content = PatternBytes(static_cast<std::size_t>(size));
     FaultyFtpServer server;
     server.AddFile("/pub/big.bin", content);
     const std::string path = "/pub/big.bin";
