@@ -18,8 +18,6 @@
 
 namespace {
 
-enum class Server { Pyftpdlib, Vsftpd };
-
 struct Sample {
     const char* Name;
     std::size_t Size;
@@ -27,24 +25,16 @@ struct Sample {
 
 constexpr Sample kSamples[] = {{"zero.bin", 0}, {"one.bin", 1}, {"frame.bin", 1514}, {"big.bin", 10 * 1000 * 1000}};
 
-using Param = std::tuple<Server, bool, LoopBackend>;
-
-std::string ParamName(const testing::TestParamInfo<Param>& info) {
-    auto [server, passive, backend] = info.param;
-    return std::string(server == Server::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") + (passive ? "Passive" : "Active") +
-           (backend == LoopBackend::Poll ? "Poll" : "Qt");
-}
-
 }  // namespace
 
-class FtpServerIntegration : public testing::TestWithParam<Param> {
+class FtpServerIntegration : public testing::TestWithParam<RealServerParam> {
 protected:
     void SetUp() override {
         auto [server, passive, backend] = GetParam();
         for (const Sample& sample : kSamples)
             root.Write(sample.Name, PatternBytes(sample.Size, static_cast<unsigned>(sample.Size)));
         std::filesystem::create_directories(root / "incoming");
-        if (server == Server::Vsftpd) {
+        if (server == RealServer::Vsftpd) {
             std::string reason;
             if (!VsftpdServer::CanRun(reason))
                 GTEST_SKIP() << reason;
@@ -66,11 +56,8 @@ protected:
     }
 
     void TearDown() override {
-        // The client's trace is what explains a failure against a real server.
-        if (HasFailure() && h) {
-            for (const std::string& line : h->trace)
-                std::fprintf(stderr, "trace: %s\n", line.c_str());
-        }
+        if (HasFailure() && h)
+            h->PrintTrace();
         if (h && h->ftp->IsControlOpen() && h->ftp->EngineState() == fesReady) {
             EXPECT_EQ(h->Run(&TCustomFtpCli::QuitStep), 0);
         }
@@ -103,9 +90,9 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpServerIntegration,
-                         testing::Combine(testing::Values(Server::Pyftpdlib, Server::Vsftpd), testing::Bool(),
+                         testing::Combine(testing::Values(RealServer::Pyftpdlib, RealServer::Vsftpd), testing::Bool(),
                                           testing::Values(LoopBackend::Poll, LoopBackend::Qt)),
-                         ParamName);
+                         RealServerParamName);
 
 TEST_P(FtpServerIntegration, DownloadsMatchByteForByte) {
     for (const Sample& sample : kSamples) {

@@ -70,10 +70,8 @@ protected:
     }
 
     void TearDown() override {
-        if (HasFailure() && h) {
-            for (const std::string& line : h->trace)
-                std::fprintf(stderr, "trace: %s\n", line.c_str());
-        }
+        if (HasFailure() && h)
+            h->PrintTrace();
         h.reset();
     }
 

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -67,6 +69,12 @@ struct FtpHarness {
         return count;
     }
 
+    // The client's trace, which is what explains a failure against a real server.
+    void PrintTrace() const {
+        for (const std::string& line : trace)
+            std::fprintf(stderr, "trace: %s\n", line.c_str());
+    }
+
     bool TraceHasPrefix(const std::string& prefix) const {
         for (const std::string& line : trace)
             if (line.compare(0, prefix.size(), prefix) == 0)
@@ -80,3 +88,13 @@ struct FtpHarness {
     std::vector<std::pair<TFtpRequest, std::uint16_t>> done;
     int sessionsConnected = 0;
 };
+
+// The real servers the tests run against, passive or active, on either backend.
+enum class RealServer { Pyftpdlib, Vsftpd };
+using RealServerParam = std::tuple<RealServer, bool, LoopBackend>;
+
+inline std::string RealServerParamName(const testing::TestParamInfo<RealServerParam>& info) {
+    auto [server, passive, backend] = info.param;
+    return std::string(server == RealServer::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") + (passive ? "Passive" : "Active") +
+           (backend == LoopBackend::Poll ? "Poll" : "Qt");
+}

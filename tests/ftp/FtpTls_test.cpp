@@ -18,26 +18,7 @@
 #include "TempDir.h"
 #include "TestCertificates.h"
 
-namespace {
-
-enum class Server { Pyftpdlib, Vsftpd };
-
-using Param = std::tuple<Server, bool, LoopBackend>;
-
-std::string ParamName(const testing::TestParamInfo<Param>& info) {
-    auto [server, passive, backend] = info.param;
-    return std::string(server == Server::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") + (passive ? "Passive" : "Active") +
-           (backend == LoopBackend::Poll ? "Poll" : "Qt");
-}
-
-void DumpTrace(const FtpHarness& h) {
-    for (const std::string& line : h.trace)
-        std::fprintf(stderr, "trace: %s\n", line.c_str());
-}
-
-}  // namespace
-
-class FtpTls : public testing::TestWithParam<Param> {
+class FtpTls : public testing::TestWithParam<RealServerParam> {
 protected:
     void SetUp() override {
         auto [server, passive, backend] = GetParam();
@@ -46,7 +27,7 @@ protected:
         root.Write("zero.bin", "");
         std::filesystem::create_directories(root / "incoming");
         const CertificateFiles good = TestCertificateFiles(TestCertificate::Good);
-        if (server == Server::Vsftpd) {
+        if (server == RealServer::Vsftpd) {
             std::string reason;
             if (!VsftpdServer::CanRun(reason))
                 GTEST_SKIP() << reason;
@@ -69,7 +50,7 @@ protected:
 
     void TearDown() override {
         if (HasFailure() && h)
-            DumpTrace(*h);
+            h->PrintTrace();
         h.reset();
     }
 
@@ -82,9 +63,9 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpTls,
-                         testing::Combine(testing::Values(Server::Vsftpd, Server::Pyftpdlib), testing::Bool(),
+                         testing::Combine(testing::Values(RealServer::Vsftpd, RealServer::Pyftpdlib), testing::Bool(),
                                           testing::Values(LoopBackend::Poll, LoopBackend::Qt)),
-                         ParamName);
+                         RealServerParamName);
 
 TEST_P(FtpTls, GetAndPutOverTlsMatchByteForByte) {
     ASSERT_EQ(h->Run(&TCustomFtpCli::LogOn), 0) << h->ftp->ErrorMessage();
@@ -125,7 +106,7 @@ class FtpTlsRefusals : public testing::TestWithParam<LoopBackend> {
 protected:
     void TearDown() override {
         if (HasFailure() && h)
-            DumpTrace(*h);
+            h->PrintTrace();
         h.reset();
     }
 

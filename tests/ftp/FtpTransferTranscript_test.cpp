@@ -35,6 +35,21 @@ protected:
 
     void LogOn() { ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0); }
 
+    // A resume of f.bin from byte 3 that the server takes: "def" follows.
+    ScriptedPeer& RestartedRetrievalScript() {
+        return LogOnScript()
+            .Expect("PASV")
+            .OpenPassive()
+            .Expect("REST 3")
+            .Reply("350 Restarting at 3")
+            .AcceptData()
+            .Expect("RETR f.bin")
+            .Reply("150 Opening data connection")
+            .SendData("def")
+            .CloseData()
+            .Reply("226 Transfer complete");
+    }
+
     std::string gateOnTrace;
 };
 
@@ -333,17 +348,7 @@ TEST_P(FtpTransferTranscript, RestartAnswered350AppendsToTheLocalFile) {
     dir.Write("f.bin", "abc");
     std::vector<std::int64_t> counts;
     h.ftp->OnProgress = [&](TObject*, std::int64_t count, bool&) { counts.push_back(count); };
-    LogOnScript()
-        .Expect("PASV")
-        .OpenPassive()
-        .Expect("REST 3")
-        .Reply("350 Restarting at 3")
-        .AcceptData()
-        .Expect("RETR f.bin")
-        .Reply("150 Opening data connection")
-        .SendData("def")
-        .CloseData()
-        .Reply("226 Transfer complete");
+    RestartedRetrievalScript();
     peer.Start();
     LogOn();
     EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 0);
@@ -462,17 +467,7 @@ TEST_P(FtpTransferTranscript, TypeRefusedWhileRestWaitsKeepsTheResume) {
         if (command == "REST 3")
             h.ftp->TypeAsciiStep();
     };
-    LogOnScript()
-        .Expect("PASV")
-        .OpenPassive()
-        .Expect("REST 3")
-        .Reply("350 Restarting at 3")
-        .AcceptData()
-        .Expect("RETR f.bin")
-        .Reply("150 Opening data connection")
-        .SendData("def")
-        .CloseData()
-        .Reply("226 Transfer complete");
+    RestartedRetrievalScript();
     peer.Start();
     LogOn();
     EXPECT_EQ(h.Run(&TCustomFtpCli::ResumeGetFile), 0);
