@@ -38,12 +38,13 @@ Loaded Load()
     return loaded;
 }
 
+std::once_flag once;
+Loaded loaded;
+
 }  // namespace
 
 const OpenSslLibrary* LoadOpenSsl(std::string& Error)
 {
-    static std::once_flag once;
-    static Loaded loaded;
     std::call_once(once, [] { loaded = Load(); });
     if (!loaded.Ok) {
         Error = loaded.Error;
@@ -51,3 +52,5 @@ const OpenSslLibrary* LoadOpenSsl(std::string& Error)
     }
     return &loaded.Library;
 }
+
+const OpenSslLibrary& LoadedOpenSsl() { return loaded.Library; }

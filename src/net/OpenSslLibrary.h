@@ -31,3 +31,6 @@ struct OpenSslLibrary {
 // The library, loaded on the first call; nullptr when it cannot be, with the reason (English) in
 // Error. Later calls give the same answer without trying again.
 const OpenSslLibrary* LoadOpenSsl(std::string& Error);
+// The library once LoadOpenSsl has loaded it; for the calls on every read and write, which
+// should not pass the loading's check each time.
+const OpenSslLibrary& LoadedOpenSsl();

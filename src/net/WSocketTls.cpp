@@ -19,11 +19,7 @@ namespace sockets = platform::sockets;
 namespace {
 
 // The library, once StartTls has loaded it; nothing here runs before that.
-const OpenSslLibrary& Lib()
-{
-    std::string ignored;
-    return *LoadOpenSsl(ignored);
-}
+const OpenSslLibrary& Lib() { return LoadedOpenSsl(); }
 
 }  // namespace
 
