@@ -8,9 +8,6 @@ file, so it never outlives the test that started it.
 """
 import argparse
 import logging
-import os
-import sys
-import threading
 import time
 import warnings
 
@@ -18,15 +15,9 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
+from parent_watch import watch_parent
+
 ALL_RIGHTS = "elradfmwMT"
-
-
-def exit_when_parent_goes():
-    try:
-        while sys.stdin.buffer.read(4096):
-            pass
-    finally:
-        os._exit(0)
 
 
 PATH_COMMANDS = {"RETR", "STOR", "APPE", "STOU", "SIZE", "MDTM", "CWD", "DELE", "MKD", "RMD",
@@ -123,7 +114,7 @@ def main():
 
     server = FTPServer(("127.0.0.1", args.port), Handler)
     print(server.socket.getsockname()[1], flush=True)
-    threading.Thread(target=exit_when_parent_goes, daemon=True).start()
+    watch_parent()
     server.serve_forever(handle_exit=True)
 
 

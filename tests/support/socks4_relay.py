@@ -10,11 +10,11 @@ loopback network. It exits when its standard input reaches end of file.
 """
 import argparse
 import ipaddress
-import os
 import socket
 import struct
-import sys
 import threading
+
+from parent_watch import watch_parent
 
 GRANTED, REJECTED = 90, 91
 print_lock = threading.Lock()
@@ -106,14 +106,6 @@ def serve(conn, source):
         conn.close()
 
 
-def exit_when_parent_goes():
-    try:
-        while sys.stdin.buffer.read(4096):
-            pass
-    finally:
-        os._exit(0)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--source", default="127.0.0.1", help="local address of proxied connections")
@@ -123,7 +115,7 @@ def main():
     listener.bind(("127.0.0.1", 0))
     listener.listen(16)
     say(str(listener.getsockname()[1]))
-    threading.Thread(target=exit_when_parent_goes, daemon=True).start()
+    watch_parent()
     while True:
         conn, _ = listener.accept()
         threading.Thread(target=serve, args=(conn, args.source), daemon=True).start()

@@ -28,6 +28,8 @@ import subprocess
 import sys
 import threading
 
+from parent_watch import watch_parent
+
 print_lock = threading.Lock()
 
 
@@ -63,14 +65,6 @@ def make_certs(folder):
     openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
             "-CAcreateserial", "-days", "3", "-out", "server.pem", "-extfile", "server.ext",
             cwd=folder)
-
-
-def exit_when_parent_goes():
-    try:
-        while sys.stdin.buffer.read(4096):
-            pass
-    finally:
-        os._exit(0)
 
 
 def serve(conn, context):
@@ -129,7 +123,7 @@ def main():
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
     listener.listen(16)
-    threading.Thread(target=exit_when_parent_goes, daemon=True).start()
+    watch_parent()
     tell(str(listener.getsockname()[1]))
     while True:
         conn, _ = listener.accept()
