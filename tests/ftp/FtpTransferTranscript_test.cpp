@@ -35,6 +35,14 @@ protected:
 
     void LogOn() { ASSERT_EQ(h.Run(&TCustomFtpCli::LogOn), 0); }
 
+    // Listings of `pattern` go to OnDisplayFile, a line at a time into `lines`, with no local file.
+    void ListingToDisplay(const std::string& pattern) {
+        h.ftp->SetDisplayFileFlag(true);
+        h.ftp->SetLocalFileName("");
+        h.ftp->SetHostFileName(pattern);
+        h.ftp->OnDisplayFile = [this](TObject*, std::string& line) { lines.push_back(line); };
+    }
+
     // A resume of f.bin from byte 3 that the server takes: "def" follows.
     ScriptedPeer& RestartedRetrievalScript() {
         return LogOnScript()
@@ -51,6 +59,7 @@ protected:
     }
 
     std::string gateOnTrace;
+    std::vector<std::string> lines;  // what ListingToDisplay has shown
 };
 
 INSTANTIATE_TEST_SUITE_P(Backends, FtpTransferTranscript, testing::Values(LoopBackend::Poll, LoopBackend::Qt),
@@ -306,11 +315,7 @@ TEST_P(FtpTransferTranscript, RetrievalAnsweredAtOnceWith226IsAnEmptyFile) {
 }
 
 TEST_P(FtpTransferTranscript, ListingOfNoFilesIsEmptyNotRefused) {
-    h.ftp->SetDisplayFileFlag(true);
-    h.ftp->SetLocalFileName("");
-    h.ftp->SetHostFileName("*.zip");
-    std::vector<std::string> lines;
-    h.ftp->OnDisplayFile = [&](TObject*, std::string& line) { lines.push_back(line); };
+    ListingToDisplay("*.zip");
     LogOnScript()
         .Expect("PASV")
         .OpenPassive()
@@ -579,11 +584,7 @@ TEST_P(FtpTransferTranscript, RestartRefusedWith500StartsTheFileAfresh) {
 }
 
 TEST_P(FtpTransferTranscript, ListingGoesToOnDisplayFileWithoutALocalFile) {
-    h.ftp->SetDisplayFileFlag(true);
-    h.ftp->SetLocalFileName("");
-    h.ftp->SetHostFileName("");
-    std::vector<std::string> lines;
-    h.ftp->OnDisplayFile = [&](TObject*, std::string& line) { lines.push_back(line); };
+    ListingToDisplay("");
     LogOnScript()
         .Expect("PASV")
         .OpenPassive()
