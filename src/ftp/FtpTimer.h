@@ -19,7 +19,6 @@ public:
     // (Re)starts the timer; it fires once, `delay` from now (at least a millisecond).
     void Start(std::chrono::milliseconds delay);
     void Stop();
-    bool Running() const { return running_; }
 
 private:
     void Expired();

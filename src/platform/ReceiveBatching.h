@@ -28,8 +28,6 @@ public:
     // The owner has read `bytes` (> 0) from the socket. Two batches within one window mean the
     // stream is fast enough to batch.
     void Took(long bytes);
-    // Whether the mark is up now.
-    bool Batching() const { return batching_; }
     // Lowers the mark for good: the owner now reads the socket in parts.
     void Stop();
 
