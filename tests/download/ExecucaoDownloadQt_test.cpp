@@ -1,6 +1,6 @@
 // The download run in the desktop program's windows, offscreen: the folder dialog, one progress
-// dialog per file and Cancelar clicked while a file is on its way, on the Qt event loop against
-// pyftpdlib.
+// dialog per file once the run has lasted its delay and Cancelar clicked while a file is on its
+// way, on the Qt event loop against pyftpdlib.
 #include "download/ExecucaoDownload.h"
 
 #include <QApplication>
@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <chrono>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -84,7 +85,10 @@ protected:
         std::vector<std::string>& Dialogos;
     };
 
-    void Seleciona(std::size_t form, std::size_t posicao)
+    // `atraso`: how long the run fetches before its progress dialogs appear; none by default, so
+    // that every file shows its dialog.
+    void Seleciona(std::size_t form, std::size_t posicao,
+                   std::chrono::milliseconds atraso = std::chrono::milliseconds(0))
     {
         sessao = std::make_unique<TSessaoDownloader>(
             loop, servicos, registro,
@@ -94,7 +98,7 @@ protected:
         ASSERT_TRUE(sessao->PegaDownloadCfg(form, posicao)) << servicos.Texts();
         sessao->LeDownloadCfg();
         servicos.Boxes.clear();
-        janelas = std::make_unique<mirelo_download::TJanelasDownloadQt>(*sessao, nullptr);
+        janelas = std::make_unique<mirelo_download::TJanelasDownloadQt>(*sessao, nullptr, atraso);
         execucao = std::make_unique<mirelo_download::TExecucaoDownload>(*sessao, *janelas);
     }
 
@@ -128,6 +132,27 @@ TEST_F(ExecucaoDownloadQt, FolderDialogAndOneProgressDialogPerFile)
     EXPECT_EQ(destino.Read("vazio.txt"), "");
     ASSERT_EQ(servicos.Boxes.size(), 2u) << servicos.Texts();
     EXPECT_EQ(servicos.Boxes[1].Text, "Os arquivos foram baixados com sucesso.");
+}
+
+// A run over before its delay shows no dialog at all and still fetches every file; in a run that
+// outlasts it, the file on its way when the delay ends shows its dialog then, named, and the next
+// file at once. (The server answers slowly enough that the first file starts before the delay
+// ends and lasts beyond it.)
+TEST_F(ExecucaoDownloadQt, ProgressDialogsAppearOnlyOnceTheRunHasLastedItsDelay)
+{
+    Seleciona(1, 1, std::chrono::minutes(1));
+    ASSERT_EQ(execucao->btnBaixarClick().Fim, FimExecucao::Concluida) << servicos.Texts();
+    EXPECT_TRUE(Dialogos.empty());
+    EXPECT_EQ(destino.Read("leitor.zip"), SiteDownloadTeste::Conteudo("leitor.zip", 4000));
+    EXPECT_EQ(destino.Read("vazio.txt"), "");
+
+    site.Serve(0.15);
+    fs::remove(destino / "leitor.zip");
+    fs::remove(destino / "vazio.txt");
+    Seleciona(1, 1, std::chrono::milliseconds(600));
+    ASSERT_EQ(execucao->btnBaixarClick().Fim, FimExecucao::Concluida) << servicos.Texts();
+    EXPECT_EQ(Dialogos, (std::vector<std::string>{"Salvando: leitor.zip", "Salvando: vazio.txt"}));
+    EXPECT_EQ(destino.Read("leitor.zip"), SiteDownloadTeste::Conteudo("leitor.zip", 4000));
 }
 
 TEST_F(ExecucaoDownloadQt, CancelarClickedDuringAFileStopsTheRun)

@@ -105,9 +105,16 @@ SiteDownloadTeste::SiteDownloadTeste()
                   "instalacao=cadastro.exe|1|/cad/", "tamanho=1000"}));
     Escreve("pub/mirelo/cad/cadastro.exe", Conteudo("cadastro.exe", 1000));
 
+    Serve(0);
+}
+
+void SiteDownloadTeste::Serve(double atrasoRespostas)
+{
+    Servidor.reset();
     PyFtpdServer::Options opcoes;
     opcoes.Root = Raiz_.Path();
     opcoes.LogFile = Registros / "comandos.log";
+    opcoes.ReplyDelaySeconds = atrasoRespostas;
     Servidor = std::make_unique<PyFtpdServer>(opcoes);
 }
 

@@ -36,6 +36,8 @@ public:
 
     // Stops the server at once: open connections are cut.
     void Para() { Servidor.reset(); }
+    // Serves the site anew on another port, every reply after the greeting held back this long.
+    void Serve(double atrasoRespostas);
 
     // The Wine registry text in which the installed runtime matches one rule and not another.
     static const char* const kRegistro;
