@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 bool TFtpLocalFile::Create(const std::string& name) {
@@ -77,11 +78,80 @@ long TFtpLocalFile::Read(char* data, std::size_t length) {
     }
 }
 
+bool TFtpLocalFile::TakesFromPipe() {
+    if (takesFromPipe_ == PipeFit::Unknown) {
+        struct stat info {};
+        const int flags = ::fcntl(fd_, F_GETFL);
+        const bool fits = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 &&
+                          (flags & O_APPEND) == 0;
+        takesFromPipe_ = fits ? PipeFit::Yes : PipeFit::No;
+    }
+    return takesFromPipe_ == PipeFit::Yes;
+}
+
+bool TFtpLocalFile::WriteFromPipe(int pipeFd, std::size_t length, char* scratch,
+                                  std::size_t scratchSize) {
+    while (length > 0 && takesFromPipe_ == PipeFit::Yes) {
+        ssize_t moved = ::splice(pipeFd, nullptr, fd_, nullptr, length, SPLICE_F_MOVE);
+        if (moved < 0 && errno == EINVAL)
+            takesFromPipe_ = PipeFit::No;
+        else if (moved < 0 && errno != EINTR)
+            return false;
+        else if (moved == 0)
+            return false;
+        else if (moved > 0)
+            length -= static_cast<std::size_t>(moved);
+    }
+    while (length > 0) {
+        ssize_t count = ::read(pipeFd, scratch, std::min(length, scratchSize));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0 || !Write(scratch, static_cast<std::size_t>(count)))
+            return false;
+        length -= static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
 void TFtpLocalFile::Close() {
     if (fd_ >= 0 && owned_)
         ::close(fd_);
     fd_ = -1;
     owned_ = false;
+    takesFromPipe_ = PipeFit::Unknown;
+}
+
+namespace {
+
+// A pipe as large as an unprivileged process may make one (fs.pipe-max-size, 1 MiB unless the
+// system is set otherwise): each move then takes what a fast stream holds at once.
+constexpr int kKernelPipeSize = 1 << 20;
+
+}  // namespace
+
+bool TFtpKernelPipe::Ready() {
+    if (fds_[0] >= 0)
+        return true;
+    if (::pipe2(fds_, O_CLOEXEC) != 0) {
+        fds_[0] = fds_[1] = -1;
+        return false;
+    }
+    ::fcntl(fds_[1], F_SETPIPE_SZ, kKernelPipeSize);
+    capacity_ = ::fcntl(fds_[1], F_GETPIPE_SZ);
+    if (capacity_ <= 0) {
+        Drop();
+        return false;
+    }
+    return true;
+}
+
+void TFtpKernelPipe::Drop() {
+    for (int& fd : fds_) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    capacity_ = 0;
 }
 
 std::int64_t TFtpLocalFile::SizeOf(const std::string& name) {

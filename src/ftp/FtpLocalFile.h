@@ -27,6 +27,13 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     // Writes all bytes, retrying short writes; false on failure.
     bool Write(const char* data, std::size_t length);
+    // Whether the file can take bytes straight from a pipe: a regular file not in append mode
+    // (the kernel splices into no other). Asked once per opening.
+    bool TakesFromPipe();
+    // Writes the `length` bytes waiting in the pipe `pipeFd`; false on failure, with bytes
+    // perhaps left in the pipe. A file that refuses the pipe after all has them copied through
+    // `scratch`, and is not offered the pipe again.
+    bool WriteFromPipe(int pipeFd, std::size_t length, char* scratch, std::size_t scratchSize);
     // Reads up to `length` bytes: the count, 0 at the end, -1 on failure.
     long Read(char* data, std::size_t length);
     void Close();
@@ -39,4 +46,30 @@ private:
 
     int fd_ = -1;
     bool owned_ = false;
+    enum class PipeFit { Unknown, Yes, No };
+    PipeFit takesFromPipe_ = PipeFit::Unknown;
+};
+
+// The kernel pipe through which a retrieval moves its bytes from the data socket into the local
+// file, so that they are never copied through the process. Made on first use, as large as the
+// system allows; Drop empties it by closing it (Ready makes it again).
+class TFtpKernelPipe {
+public:
+    TFtpKernelPipe() = default;
+    ~TFtpKernelPipe() { Drop(); }
+    TFtpKernelPipe(const TFtpKernelPipe&) = delete;
+    TFtpKernelPipe& operator=(const TFtpKernelPipe&) = delete;
+
+    // False when the system gives no pipe (out of descriptors): the copy through the process
+    // then does the work.
+    bool Ready();
+    int ReadEnd() const { return fds_[0]; }
+    int WriteEnd() const { return fds_[1]; }
+    // Bytes it holds at most.
+    int Capacity() const { return capacity_; }
+    void Drop();
+
+private:
+    int fds_[2] = {-1, -1};
+    int capacity_ = 0;
 };

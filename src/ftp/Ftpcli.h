@@ -434,6 +434,13 @@ private:
     void RetrieveAccept(std::uint16_t error);
     void RetrieveConnected(std::uint16_t error);
     void RetrieveDataAvailable(std::uint16_t error);
+    // A binary retrieval into a regular file, once the file is open, moves its bytes from the
+    // socket into the file within the kernel, never copying them through the process.
+    bool ReceivesThroughPipe();
+    void ReceiveThroughPipe();
+    // The data connection's read failed (not for want of data): the transfer fails with 426.
+    void DataReceiveFailed();
+    void LocalWriteFailed();
     // Writes a received block to the local file, with local line ends where they apply.
     bool WriteReceived(std::string_view block);
     // Writes what the line-end conversion still holds, before the local file closes.
@@ -611,6 +618,7 @@ private:
     std::unique_ptr<TFtpTimer> transferTimer_;
     // Received blocks land here; allocated once, so a transfer allocates nothing per block.
     std::unique_ptr<char[]> receiveBuffer_;
+    TFtpKernelPipe receivePipe_;
     // Text received in ASCII form (an ASCII-type retrieval, a listing) is written with local line
     // ends; the converted block lands here, allocated once.
     bool localLineEnds_ = false;

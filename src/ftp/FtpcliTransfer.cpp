@@ -459,16 +459,15 @@ std::string TCustomFtpCli::DataLinkFailure(std::uint16_t error) const {
 void TCustomFtpCli::RetrieveDataAvailable(std::uint16_t) {
     if (AbortRequested())
         return;
+    if (ReceivesThroughPipe()) {
+        ReceiveThroughPipe();
+        return;
+    }
     int count = dataSocket_->Receive(receiveBuffer_.get(), static_cast<int>(kReceiveBlockSize));
     if (count == 0)
         return;
     if (count < 0) {
-        if (dataSocket_->State() == wsConnected && dataSocket_->LastError() != kWouldBlock) {
-            std::string error = std::to_string(dataSocket_->LastError());
-            Display("! Data: Receive error " + error);
-            NoteTransferFailure(426, "426 Data: Receive error " + error);
-            dataSocket_->Shutdown(2);
-        }
+        DataReceiveFailed();
         return;
     }
     lastDataMs_ = NowMs();
@@ -478,9 +477,7 @@ void TCustomFtpCli::RetrieveDataAvailable(std::uint16_t) {
         return;
     transferredBytes_ += count;
     if (localFile_.IsOpen() && !WriteReceived(std::string_view(receiveBuffer_.get(), static_cast<std::size_t>(count)))) {
-        Display("! Error writing local file");
-        NoteTransferFailure(550, "550 Error writing local file " + localFileName_);
-        dataSocket_->Shutdown(2);
+        LocalWriteFailed();
         return;
     }
     if (displayFileFlag_ && OnDisplayFile) {
@@ -490,6 +487,44 @@ void TCustomFtpCli::RetrieveDataAvailable(std::uint16_t) {
                                    OnDisplayFile(this, message);
                                });
     }
+}
+
+bool TCustomFtpCli::ReceivesThroughPipe() {
+    return localFile_.IsOpen() && !localLineEnds_ && !(displayFileFlag_ && OnDisplayFile) &&
+           dataSocket_->ReceivesStraight() && localFile_.TakesFromPipe() && receivePipe_.Ready();
+}
+
+void TCustomFtpCli::ReceiveThroughPipe() {
+    const int count = dataSocket_->ReceiveToPipe(receivePipe_.WriteEnd(), receivePipe_.Capacity());
+    if (count == 0)
+        return;
+    if (count < 0) {
+        DataReceiveFailed();
+        return;
+    }
+    lastDataMs_ = NowMs();
+    transferredBytes_ += count;
+    if (!localFile_.WriteFromPipe(receivePipe_.ReadEnd(), static_cast<std::size_t>(count),
+                                  receiveBuffer_.get(), kReceiveBlockSize)) {
+        // What is left in the pipe belongs to no file.
+        receivePipe_.Drop();
+        LocalWriteFailed();
+    }
+}
+
+void TCustomFtpCli::DataReceiveFailed() {
+    if (dataSocket_->State() != wsConnected || dataSocket_->LastError() == kWouldBlock)
+        return;
+    std::string error = std::to_string(dataSocket_->LastError());
+    Display("! Data: Receive error " + error);
+    NoteTransferFailure(426, "426 Data: Receive error " + error);
+    dataSocket_->Shutdown(2);
+}
+
+void TCustomFtpCli::LocalWriteFailed() {
+    Display("! Error writing local file");
+    NoteTransferFailure(550, "550 Error writing local file " + localFileName_);
+    dataSocket_->Shutdown(2);
 }
 
 void TCustomFtpCli::RetrieveFirstReply() {

@@ -911,6 +911,27 @@ int TCustomWSocket::Receive(void* Buffer, int BufferSize)
     return n;
 }
 
+int TCustomWSocket::ReceiveToPipe(int PipeFd, int BufferSize)
+{
+    ++receivesThisPass_;
+    int n = SOCKET_ERROR;
+    if (!ReceivesStraight())
+        sockets::SetLastError(platform::WSAEOPNOTSUPP);
+    else if (hSocket_ == INVALID_SOCKET)
+        sockets::SetLastError(platform::WSAENOTSOCK);
+    else {
+        n = static_cast<int>(sockets::RecvToPipe(hSocket_, PipeFd, BufferSize > 0 ? static_cast<size_t>(BufferSize) : 0));
+        if (select_)
+            select_->ReadDone(n, n < 0 ? static_cast<unsigned>(sockets::LastError()) : 0, BufferSize);
+    }
+    if (n < 0)
+        lastError_ = sockets::LastError();
+    else
+        readCount_ += n;
+    drainedThisPass_ = n < BufferSize;
+    return n;
+}
+
 std::string TCustomWSocket::ReceiveText()
 {
     int count = RcvdCount();

@@ -212,6 +212,13 @@ public:
     // Reads at most BufferSize bytes straight into Buffer: >0 bytes read, 0 the peer closed,
     // -1 error (LastError; 10035 when nothing is waiting).
     virtual int Receive(void* Buffer, int BufferSize);
+    // Whether the bytes Receive would return next come straight from the platform socket, with
+    // no layer holding or changing any: only then can ReceiveToPipe take them.
+    virtual bool ReceivesStraight() const { return true; }
+    // Moves at most BufferSize received bytes into the pipe PipeFd within the kernel, without
+    // copying them through this process; the pipe must be empty. Results as Receive's, and -1
+    // with 10045 when the bytes do not come straight.
+    int ReceiveToPipe(int PipeFd, int BufferSize);
     virtual std::string ReceiveText();
     virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
     // Queues the bytes and sends what the platform takes at once; returns Len, or -1 when not
@@ -401,6 +408,7 @@ public:
     void Listen() override;
     // Bytes that came with the SOCKS 5 reply and are not yet read, else the base count.
     int RcvdCount() override;
+    bool ReceivesStraight() const override;
 
     TSocksErrorEvent OnSocksError;
     TSessionConnected OnSocksConnected;
@@ -527,6 +535,7 @@ public:
     std::string TlsCipher() const;
 
     int RcvdCount() override;
+    bool ReceivesStraight() const override;
     int Send(const void* Data, int Len) override;
 
     TSessionConnected OnTlsDone;
@@ -608,6 +617,7 @@ public:
     // In line mode, during a delivery: what is left of the line; 0 otherwise. Outside line mode,
     // bytes still held from line mode come first, then the lower layers' count.
     int RcvdCount() override;
+    bool ReceivesStraight() const override;
 
 protected:
     void HandleNotification(unsigned Msg, std::uintptr_t WParam, std::intptr_t LParam) override;

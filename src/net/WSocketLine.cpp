@@ -39,6 +39,11 @@ int TCustomLineWSocket::RcvdCount()
     return TCustomTlsWSocket::RcvdCount();
 }
 
+bool TCustomLineWSocket::ReceivesStraight() const
+{
+    return !lineMode_ && lineBuffer_.Empty() && TCustomTlsWSocket::ReceivesStraight();
+}
+
 int TCustomLineWSocket::RawReceive(void* Buffer, int BufferSize)
 {
     std::size_t wanted = static_cast<std::size_t>(std::max(BufferSize, 0));

@@ -84,6 +84,11 @@ int TCustomSocksWSocket::RcvdCount()
     return TCustomWSocket::RcvdCount();
 }
 
+bool TCustomSocksWSocket::ReceivesStraight() const
+{
+    return leftoverPos_ >= leftover_.size() && TCustomWSocket::ReceivesStraight();
+}
+
 int TCustomSocksWSocket::RawReceive(void* Buffer, int BufferSize)
 {
     if (leftoverPos_ >= leftover_.size())

@@ -533,6 +533,11 @@ int TCustomTlsWSocket::RcvdCount()
     return static_cast<int>(tls->PlainHeld());
 }
 
+bool TCustomTlsWSocket::ReceivesStraight() const
+{
+    return Current() == nullptr && TCustomSocksWSocket::ReceivesStraight();
+}
+
 int TCustomTlsWSocket::RawReceive(void* Buffer, int BufferSize)
 {
     Tls* tls = Current();

@@ -107,6 +107,12 @@ ssize_t RecvFrom(int fd, void* buffer, size_t len, int flags, sockaddr_in& from)
     return n >= 0 ? n : Fail();
 }
 
+ssize_t RecvToPipe(int fd, int pipeFd, size_t len)
+{
+    ssize_t n = ::splice(fd, nullptr, pipeFd, nullptr, len, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    return n >= 0 ? n : Fail();
+}
+
 int Shutdown(int fd, int how) { return ::shutdown(fd, how) == 0 ? 0 : Fail(); }
 
 int SetSockOpt(int fd, int level, int option, const void* value, socklen_t len)

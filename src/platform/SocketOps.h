@@ -30,6 +30,9 @@ ssize_t Send(int fd, const void* data, size_t len, int flags);
 ssize_t SendTo(int fd, const void* data, size_t len, int flags, const sockaddr_in& to);
 ssize_t Recv(int fd, void* buffer, size_t len, int flags);
 ssize_t RecvFrom(int fd, void* buffer, size_t len, int flags, sockaddr_in& from);
+// Moves at most len received bytes from the socket into the pipe pipeFd within the kernel, as
+// Recv would read them; the pipe must have room (a full pipe reads as "nothing waiting").
+ssize_t RecvToPipe(int fd, int pipeFd, size_t len);
 // how: 0 receiving side, 1 sending side, 2 both.
 int Shutdown(int fd, int how);
 
