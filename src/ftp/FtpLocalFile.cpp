@@ -53,6 +53,11 @@ bool WaitedForReadiness(int fd, short events) {
     return true;
 }
 
+// The pipe's bytes go into the file in steps of the size other writers use. A larger write makes
+// the page cache take larger blocks of memory at once, which on virtual machines that hand free
+// memory back to their host are slow to touch the first time: a 1 GiB file took from 0.3 to 2.4 s.
+constexpr std::size_t kPipeWriteStep = 64 * 1024;
+
 }  // namespace
 
 bool TFtpLocalFile::Write(const char* data, std::size_t length) {
@@ -92,7 +97,8 @@ bool TFtpLocalFile::TakesFromPipe() {
 bool TFtpLocalFile::WriteFromPipe(int pipeFd, std::size_t length, char* scratch,
                                   std::size_t scratchSize) {
     while (length > 0 && takesFromPipe_ == PipeFit::Yes) {
-        ssize_t moved = ::splice(pipeFd, nullptr, fd_, nullptr, length, SPLICE_F_MOVE);
+        ssize_t moved = ::splice(pipeFd, nullptr, fd_, nullptr, std::min(length, kPipeWriteStep),
+                                 SPLICE_F_MOVE);
         if (moved < 0 && errno == EINVAL)
             takesFromPipe_ = PipeFit::No;
         else if (moved < 0 && errno != EINTR)
