@@ -434,8 +434,9 @@ private:
     void RetrieveAccept(std::uint16_t error);
     void RetrieveConnected(std::uint16_t error);
     void RetrieveDataAvailable(std::uint16_t error);
-    // A binary retrieval into a regular file, once the file is open, moves its bytes from the
-    // socket into the file within the kernel, never copying them through the process.
+    // A binary retrieval into a regular file, once a read has filled the receive buffer (a small
+    // file is over before the pipe would pay), moves its bytes from the socket into the file
+    // within the kernel, never copying them through the process.
     bool ReceivesThroughPipe();
     void ReceiveThroughPipe();
     // The data connection's read failed (not for want of data): the transfer fails with 426.
@@ -619,6 +620,8 @@ private:
     // Received blocks land here; allocated once, so a transfer allocates nothing per block.
     std::unique_ptr<char[]> receiveBuffer_;
     TFtpKernelPipe receivePipe_;
+    // A read of the running retrieval has filled the receive buffer.
+    bool bulkReceive_ = false;
     // Text received in ASCII form (an ASCII-type retrieval, a listing) is written with local line
     // ends; the converted block lands here, allocated once.
     bool localLineEnds_ = false;

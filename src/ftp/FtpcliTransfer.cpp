@@ -65,6 +65,7 @@ void TCustomFtpCli::ResetTransfer() {
     doneReported_ = false;
     closingAfterQuit_ = false;
     transferredBytes_ = 0;
+    bulkReceive_ = false;
     dataCloseError_ = 0;
     transferStartTick_ = 0;
     transferFailureCode_ = 0;
@@ -471,6 +472,7 @@ void TCustomFtpCli::RetrieveDataAvailable(std::uint16_t) {
         return;
     }
     lastDataMs_ = NowMs();
+    bulkReceive_ = count == static_cast<int>(kReceiveBlockSize);
     // Data before the 150 (active mode, where the two connections race) is the server's
     // acceptance as well.
     if (!OpenRetrieveFileOnce())
@@ -490,7 +492,7 @@ void TCustomFtpCli::RetrieveDataAvailable(std::uint16_t) {
 }
 
 bool TCustomFtpCli::ReceivesThroughPipe() {
-    return localFile_.IsOpen() && !localLineEnds_ && !(displayFileFlag_ && OnDisplayFile) &&
+    return bulkReceive_ && localFile_.IsOpen() && !localLineEnds_ && !(displayFileFlag_ && OnDisplayFile) &&
            dataSocket_->ReceivesStraight() && localFile_.TakesFromPipe() && receivePipe_.Ready();
 }
 

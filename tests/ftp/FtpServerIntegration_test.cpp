@@ -3,6 +3,10 @@
 // for byte; the directory requests are checked against the served folder itself.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -110,6 +114,34 @@ TEST_P(FtpServerIntegration, DownloadsMatchByteForByte) {
     EXPECT_EQ(h->ftp->RemoteFileSize(), 0);
     EXPECT_EQ(h->Get("absent.bin", local / "absent.bin"), 550);
     EXPECT_EQ(h->ftp->EngineState(), fesReady);
+}
+
+// A local file that stops taking bytes in the middle of a large download (here the process's file
+// size limit; a full disk alike) fails the transfer, and what was received and not written is
+// not left to the next file.
+TEST_P(FtpServerIntegration, ADownloadTheLocalFileCannotHoldFailsAndLeavesNothingToTheNext) {
+    struct LimitedFileSize {
+        LimitedFileSize() {
+            getrlimit(RLIMIT_FSIZE, &before);
+            rlimit limited = before;
+            limited.rlim_cur = 1000 * 1000;
+            setrlimit(RLIMIT_FSIZE, &limited);
+            signalBefore = std::signal(SIGXFSZ, SIG_IGN);
+        }
+        ~LimitedFileSize() {
+            setrlimit(RLIMIT_FSIZE, &before);
+            std::signal(SIGXFSZ, signalBefore);
+        }
+        rlimit before{};
+        void (*signalBefore)(int) = nullptr;
+    };
+    {
+        LimitedFileSize limit;
+        EXPECT_EQ(h->Get("big.bin", local / "cut.bin"), 550);
+        EXPECT_EQ(h->ftp->ErrorMessage(), "550 Error writing local file " + (local / "cut.bin"));
+    }
+    ASSERT_EQ(h->Get("big.bin", local / "big.bin"), 0) << h->ftp->ErrorMessage();
+    EXPECT_TRUE(local.Read("big.bin") == root.Read("big.bin"));
 }
 
 TEST_P(FtpServerIntegration, ResumedDownloadCompletesAPartialFile) {
