@@ -439,8 +439,9 @@ private:
     // within the kernel, never copying them through the process.
     bool ReceivesThroughPipe();
     void ReceiveThroughPipe();
-    // The data connection's read failed (not for want of data): the transfer fails with 426.
-    void DataReceiveFailed();
+    // A read of the data connection gave `count`: true when bytes came. A read that failed (not
+    // for want of data) fails the transfer with 426.
+    bool DataReceived(int count);
     void LocalWriteFailed();
     // Writes a received block to the local file, with local line ends where they apply.
     bool WriteReceived(std::string_view block);

@@ -465,13 +465,8 @@ void TCustomFtpCli::RetrieveDataAvailable(std::uint16_t) {
         return;
     }
     int count = dataSocket_->Receive(receiveBuffer_.get(), static_cast<int>(kReceiveBlockSize));
-    if (count == 0)
+    if (!DataReceived(count))
         return;
-    if (count < 0) {
-        DataReceiveFailed();
-        return;
-    }
-    lastDataMs_ = NowMs();
     bulkReceive_ = count == static_cast<int>(kReceiveBlockSize);
     // Data before the 150 (active mode, where the two connections race) is the server's
     // acceptance as well.
@@ -498,13 +493,8 @@ bool TCustomFtpCli::ReceivesThroughPipe() {
 
 void TCustomFtpCli::ReceiveThroughPipe() {
     const int count = dataSocket_->ReceiveToPipe(receivePipe_.WriteEnd(), receivePipe_.Capacity());
-    if (count == 0)
+    if (!DataReceived(count))
         return;
-    if (count < 0) {
-        DataReceiveFailed();
-        return;
-    }
-    lastDataMs_ = NowMs();
     transferredBytes_ += count;
     if (!localFile_.WriteFromPipe(receivePipe_.ReadEnd(), static_cast<std::size_t>(count),
                                   receiveBuffer_.get(), kReceiveBlockSize)) {
@@ -514,13 +504,18 @@ void TCustomFtpCli::ReceiveThroughPipe() {
     }
 }
 
-void TCustomFtpCli::DataReceiveFailed() {
-    if (dataSocket_->State() != wsConnected || dataSocket_->LastError() == kWouldBlock)
-        return;
-    std::string error = std::to_string(dataSocket_->LastError());
-    Display("! Data: Receive error " + error);
-    NoteTransferFailure(426, "426 Data: Receive error " + error);
-    dataSocket_->Shutdown(2);
+bool TCustomFtpCli::DataReceived(int count) {
+    if (count > 0) {
+        lastDataMs_ = NowMs();
+        return true;
+    }
+    if (count < 0 && dataSocket_->State() == wsConnected && dataSocket_->LastError() != kWouldBlock) {
+        std::string error = std::to_string(dataSocket_->LastError());
+        Display("! Data: Receive error " + error);
+        NoteTransferFailure(426, "426 Data: Receive error " + error);
+        dataSocket_->Shutdown(2);
+    }
+    return false;
 }
 
 void TCustomFtpCli::LocalWriteFailed() {

@@ -901,7 +901,11 @@ int TCustomWSocket::RawReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& Fr
 int TCustomWSocket::Receive(void* Buffer, int BufferSize)
 {
     ++receivesThisPass_;
-    int n = RawReceive(Buffer, BufferSize);
+    return NoteReceived(RawReceive(Buffer, BufferSize), BufferSize);
+}
+
+int TCustomWSocket::NoteReceived(int n, int BufferSize)
+{
     if (n < 0)
         lastError_ = sockets::LastError();
     else
@@ -924,12 +928,7 @@ int TCustomWSocket::ReceiveToPipe(int PipeFd, int BufferSize)
         if (select_)
             select_->ReadDone(n, n < 0 ? static_cast<unsigned>(sockets::LastError()) : 0, BufferSize);
     }
-    if (n < 0)
-        lastError_ = sockets::LastError();
-    else
-        readCount_ += n;
-    drainedThisPass_ = n < BufferSize;
-    return n;
+    return NoteReceived(n, BufferSize);
 }
 
 std::string TCustomWSocket::ReceiveText()

@@ -297,6 +297,9 @@ protected:
     void StopReceiveBatching();
 
 private:
+    // Keeps the tally of a read's result n (last error, bytes read, whether the socket was
+    // drained) and gives n back.
+    int NoteReceived(int n, int BufferSize);
     // Addr, Port and Proto change only while closed; a new text is resolved again at Connect.
     void SetRemoteText(const char* property, const std::string& value, std::string& text,
                        bool& assigned, bool& resolved);
