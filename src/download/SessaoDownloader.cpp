@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -28,6 +29,10 @@ constexpr int kPausaEntreTentativasMs = 1000;
 constexpr int kTentativasAposQueda = 2;
 // The wait gives the client's own stall check this long to end a stalled transfer first.
 constexpr int kFolgaDaParadaSegundos = 5;
+// A log-on that hears nothing from the server for this long (a host that drops the packets, a
+// server that never greets) gives way to the next try and the next server, instead of holding
+// the user for the whole Timeout.
+constexpr int kLimiteLogOnSegundos = 30;
 
 const char* const kQuedaPorTimeout = "A Conexão caiu por Time-out";
 const char* const kConexaoFechada =
@@ -68,7 +73,8 @@ TSessaoDownloader::TSessaoDownloader(platform::EventLoop& loop, platform::UserSe
       Servicos_(servicos),
       Registro_(registro),
       Servidores(std::move(servidores)),
-      Ftp(std::make_unique<TFtpClient>(loop))
+      Ftp(std::make_unique<TFtpClient>(loop)),
+      Vigia(std::make_unique<TFtpTimer>(loop, [this] { VigiaLogOn(); }))
 {
     if (Servidores.empty())
         Servidores = ServidoresEmbutidos();
@@ -297,8 +303,32 @@ bool TSessaoDownloader::FtpPronto()
     return !Encerrando_;
 }
 
+int TSessaoDownloader::LimiteDoLogOn() const
+{
+    const int timeout = Ftp->Timeout();
+    return timeout > 0 ? std::min(timeout, kLimiteLogOnSegundos) : kLimiteLogOnSegundos;
+}
+
+void TSessaoDownloader::VigiaLogOn()
+{
+    if (!VigiandoLogOn || !PedidoEmCurso)
+        return;
+    const std::int64_t restante =
+        UltimaAtividadeMs + std::int64_t{LimiteDoLogOn()} * 1000 - AgoraMs();
+    if (restante > 0) {
+        Vigia->Start(std::chrono::milliseconds(restante));
+        return;
+    }
+    LogOnSemResposta = true;
+    // As when the user gives up: the request's report closes the connecting dialog.
+    Ftp->AbortAll();
+}
+
 int TSessaoDownloader::LimiteDaEspera() const
 {
+    // The log-on watch ends a silent log-on; the wait only stands behind it.
+    if (VigiandoLogOn)
+        return LimiteDoLogOn() + kFolgaDaParadaSegundos;
     // While a data connection is up, the transfer belongs to the client's stall limit, which
     // ends it as a failure the run may try again; the wait only stands behind it. Command
     // replies keep the Timeout.
@@ -407,18 +437,21 @@ bool TSessaoDownloader::Conectar()
 bool TSessaoDownloader::EntraNaLista()
 {
     const std::size_t inicio = DestinoAtual;
+    Entrada ultima = Entrada::Recusada;
     for (std::size_t volta = 0; volta < Destinos.size(); ++volta) {
         if (volta > 0)
             UsaDestino((inicio + volta) % Destinos.size());
         for (int tentativa = 0; tentativa < kTentativasPorServidor; ++tentativa) {
             if (tentativa > 0 && !Pausa(kPausaEntreTentativasMs))
                 return false;
-            switch (EntraUmaVez()) {
+            ultima = EntraUmaVez();
+            switch (ultima) {
             case Entrada::Conectada:
                 if (OnServidorEmUso)
                     OnServidorEmUso();
                 return true;
             case Entrada::Recusada:
+            case Entrada::SemResposta:
                 break;
             case Entrada::Insegura:
                 tentativa = kTentativasPorServidor;  // not this server again
@@ -435,7 +468,13 @@ bool TSessaoDownloader::EntraNaLista()
         UsaDestino(inicio);
     else if (OnServidorEmUso)
         OnServidorEmUso();
-    MostraErroConexao();
+    // The last server heard nothing, as a request that the Timeout ends.
+    if (ultima == Entrada::SemResposta) {
+        QuedaPorTimeout = true;
+        MostraConexaoPerdida();
+    } else {
+        MostraErroConexao();
+    }
     return false;
 }
 
@@ -448,8 +487,21 @@ TSessaoDownloader::Entrada TSessaoDownloader::EntraUmaVez()
     const bool exigeTls = ExigeTls || memoria_tls::FalouTls(memoria_tls::kArquivo, servidor);
     Ftp->SetTlsMode(exigeTls ? ftpTlsRequire : ftpTlsTry);
     Ftp->SetTlsCaFile(ArquivoCa);
+    LogOnSemResposta = false;
     if (!Inicia(&TFtpClient::LogOn))
         return Entrada::Interrompida;
+    // Watches the log-on until this try ends, however it ends.
+    struct Vigiado {
+        TSessaoDownloader& Sessao;
+        ~Vigiado()
+        {
+            Sessao.VigiandoLogOn = false;
+            Sessao.Vigia->Stop();
+        }
+    } vigiado{*this};
+    VigiandoLogOn = true;
+    UltimaAtividadeMs = AgoraMs();
+    Vigia->Start(std::chrono::seconds(LimiteDoLogOn()));
     ConexaoAberta = true;
     if (OnMostraConexao)
         OnMostraConexao();
@@ -458,6 +510,8 @@ TSessaoDownloader::Entrada TSessaoDownloader::EntraUmaVez()
     ConexaoAberta = false;
     if (Encerrando_)
         return Entrada::Interrompida;
+    if (LogOnSemResposta)
+        return Entrada::SemResposta;
 
     if (!Ftp->IsControlOpen()) {
         // The user gave up, or the dialog closed before the log-on ended: no try of ours.
@@ -470,6 +524,8 @@ TSessaoDownloader::Entrada TSessaoDownloader::EntraUmaVez()
     }
     if (!FtpPronto())
         return Entrada::Interrompida;
+    if (LogOnSemResposta)
+        return Entrada::SemResposta;
     if (UltimoErro != 0 || !Ftp->IsControlOpen()) {
         // USER or PASS refused, or the server closed during the log-on (421 busy).
         Aborta();

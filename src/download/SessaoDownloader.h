@@ -18,6 +18,7 @@
 #include "catalogue/FormsCatalogue.h"
 #include "catalogue/InstalledVersion.h"
 #include "download/Servidores.h"
+#include "ftp/FtpTimer.h"
 
 class TFtpClient;
 
@@ -148,7 +149,8 @@ private:
     };
     // How a log-on or a request ended.
     // Insegura: the server is not to be used (TLS refused or failed where it is required).
-    enum class Entrada { Conectada, Recusada, Insegura, Interrompida };
+    // SemResposta: the server said nothing for the log-on limit.
+    enum class Entrada { Conectada, Recusada, SemResposta, Insegura, Interrompida };
     enum class Passo { Ok, Falhou, Caiu, Interrompido };
 
     void SetProxy();
@@ -186,6 +188,10 @@ private:
     // report of a later request.
     void Aborta();
     bool EsperaLogOn();
+    // Seconds a log-on may go without a word from the server: the shorter of 30 and the Timeout.
+    int LimiteDoLogOn() const;
+    // The log-on watch's expiry: a log-on silent for its limit is given up as a failed try.
+    void VigiaLogOn();
     // Seconds the wait allows without progress for what runs now; 0: no limit.
     int LimiteDaEspera() const;
     std::int64_t AgoraMs() const;
@@ -197,6 +203,10 @@ private:
     std::vector<TDestino> Destinos;
     std::size_t DestinoAtual = 0;
     std::unique_ptr<TFtpClient> Ftp;
+    // Runs while a log-on runs (VigiaLogOn).
+    std::unique_ptr<TFtpTimer> Vigia;
+    bool VigiandoLogOn = false;
+    bool LogOnSemResposta = false;  // the watch gave the log-on up
     // The session's host, user and password before they go into the client.
     TServidorFtp Servidor;
     std::string Usuario;

@@ -17,6 +17,7 @@
 
 #include "FaultSite.h"
 #include "FaultyFtpServer.h"
+#include "LoopbackPeer.h"
 #include "ProgramRun.h"
 #include "RecordingUserServices.h"
 #include "download/ExecucaoDownload.h"
@@ -43,7 +44,10 @@ public:
 
     // The servers in the order the session tries them.
     Sessao(const std::vector<FaultyFtpServer*>& servers, const faultsite::Sandbox& sandbox)
-        : registro(sandbox.Root / "wine/system.reg"), sessao(loop, servicos, registro, Servidores(servers), 0) {
+        : Sessao(Servidores(servers), sandbox) {}
+
+    Sessao(std::vector<TServidorFtp> servidores, const faultsite::Sandbox& sandbox)
+        : registro(sandbox.Root / "wine/system.reg"), sessao(loop, servicos, registro, std::move(servidores), 0) {
         sessao.ftpDownloader().SetTimeout(kTimeoutSeconds);
         // A data command that gets no answer is the stall limit's when there is one; these
         // faults are the Timeout's.
@@ -203,13 +207,35 @@ TEST_F(SessionConnectionFaults, ABusyServerGivesWayToTheNextOne) {
     FaultyFtpServer ocupado;
     faultsite::Serve(ocupado);
     ocupado.SetFault(Fault::Greeting421);
-    Sessao sessao({&ocupado, &server}, sandbox);
+    Sessao sessao(std::vector<FaultyFtpServer*>{&ocupado, &server}, sandbox);
     const ResultadoExecucao result = sessao.Baixa(sandbox.Pasta);
     EXPECT_EQ(result.Fim, FimExecucao::Concluida) << sessao.Mensagens();
     for (const RecordingUserServices::Box& box : sessao.servicos.Boxes)
         EXPECT_NE(box.BoxIcon, platform::UserServices::Icon::Error) << box.Text;
     EXPECT_EQ(ocupado.Sessions(), 2);
     EXPECT_EQ(ocupado.CountCommands("USER"), 0);
+    EXPECT_EQ(sessao.sessao.ServidorEmUso(), server.HostAndPort());
+    for (const faultsite::Arquivo& arquivo : faultsite::ArquivosDoSite())
+        EXPECT_TRUE(sandbox.Read(sandbox.Pasta + arquivo.Nome) == arquivo.Bytes) << arquivo.Nome;
+}
+
+// A host that never answers the connection and a server that never greets each hold the log-on
+// only for its limit (here the Timeout, 2 s; in the program 30 s, not the 900 s Timeout), and are
+// tried again; then the next server of the list does the whole run, and the user hears nothing.
+TEST_F(SessionConnectionFaults, ServersThatSayNothingGiveWayToTheNextOne) {
+    loopback::UnansweredPort surdo;
+    FaultyFtpServer mudo;
+    faultsite::Serve(mudo);
+    mudo.SetFault(Fault::NoReply, "");
+    Sessao sessao(std::vector<TServidorFtp>{{"127.0.0.1", std::to_string(surdo.Port())},
+                                            {"127.0.0.1", std::to_string(mudo.Port())},
+                                            {"127.0.0.1", std::to_string(server.Port())}},
+                  sandbox);
+    const ResultadoExecucao result = sessao.Baixa(sandbox.Pasta);
+    EXPECT_EQ(result.Fim, FimExecucao::Concluida) << sessao.Mensagens();
+    for (const RecordingUserServices::Box& box : sessao.servicos.Boxes)
+        EXPECT_NE(box.BoxIcon, platform::UserServices::Icon::Error) << box.Text;
+    EXPECT_EQ(mudo.Sessions(), 2);
     EXPECT_EQ(sessao.sessao.ServidorEmUso(), server.HostAndPort());
     for (const faultsite::Arquivo& arquivo : faultsite::ArquivosDoSite())
         EXPECT_TRUE(sandbox.Read(sandbox.Pasta + arquivo.Nome) == arquivo.Bytes) << arquivo.Nome;

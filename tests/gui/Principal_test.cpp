@@ -540,6 +540,23 @@ TEST_F(Principal, CancelarGivesUpALogOnThatNeverGetsItsGreeting)
     EXPECT_TRUE(janela->treParent->isEnabled());
 }
 
+// Behind the connecting dialog too, a host that never answers holds the log-on only for its limit
+// (here the Timeout, 1 s): the dialog closes, the next server logs on and fills the tree, and no
+// error is shown.
+TEST_F(Principal, AHostThatNeverAnswersGivesWayToTheNextServer)
+{
+    loopback::UnansweredPort surdo;
+    Abre({{"127.0.0.1", std::to_string(surdo.Port())},
+          {"127.0.0.1", std::to_string(servidor->Port())}});
+    sessao->ftpDownloader().SetTimeout(1);
+    janela->FormShow();
+    EXPECT_EQ(Topo()->childCount(), 3);
+    EXPECT_EQ(sessao->ServidorEmUso(), "127.0.0.1:" + std::to_string(servidor->Port()));
+    EXPECT_FALSE(conexao->isVisible());
+    for (const RecordingUserServices::Box& box : servicos.Boxes)
+        EXPECT_NE(box.BoxIcon, Icon::Error) << box.Text;
+}
+
 TEST_F(Principal, AMissingCatalogueSaysSoAndLeavesTheTreeAsItWas)
 {
     Inicia();

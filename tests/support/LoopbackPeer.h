@@ -125,13 +125,13 @@ private:
 // A listening socket on 127.0.0.1 with a port of the system's choice.
 class Listener {
 public:
-    Listener()
+    explicit Listener(int backlog = 16)
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a = Address(0);
         socklen_t len = sizeof a;
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(fd_, 16) != 0 ||
+            ::listen(fd_, backlog) != 0 ||
             ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
             throw std::runtime_error("loopback listener failed");
         port_ = ntohs(a.sin_port);
@@ -153,6 +153,28 @@ public:
 private:
     int fd_ = -1;
     std::uint16_t port_ = 0;
+};
+
+// A port whose connections are never answered, as a host that drops the packets: a connection
+// of its own fills its one-place queue, and the system drops every later attempt unanswered.
+class UnansweredPort {
+public:
+    UnansweredPort() : listener_(0)
+    {
+        const sockaddr_in a = Address(listener_.Port());
+        filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (filler_ < 0 || ::connect(filler_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
+            throw std::runtime_error("loopback queue filler failed");
+    }
+    ~UnansweredPort() { ::close(filler_); }
+    UnansweredPort(const UnansweredPort&) = delete;
+    UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+    std::uint16_t Port() const { return listener_.Port(); }
+
+private:
+    Listener listener_;
+    int filler_ = -1;
 };
 
 // A port on 127.0.0.1 where nothing listens (it was bound a moment ago and released).
