@@ -99,14 +99,12 @@ bool TFtpLocalFile::WriteFromPipe(int pipeFd, std::size_t length, char* scratch,
     while (length > 0 && takesFromPipe_ == PipeFit::Yes) {
         ssize_t moved = ::splice(pipeFd, nullptr, fd_, nullptr, std::min(length, kPipeWriteStep),
                                  SPLICE_F_MOVE);
-        if (moved < 0 && errno == EINVAL)
-            takesFromPipe_ = PipeFit::No;
-        else if (moved < 0 && errno != EINTR)
-            return false;
-        else if (moved == 0)
-            return false;
-        else if (moved > 0)
+        if (moved > 0)
             length -= static_cast<std::size_t>(moved);
+        else if (moved < 0 && errno == EINVAL)
+            takesFromPipe_ = PipeFit::No;
+        else if (moved == 0 || errno != EINTR)
+            return false;
     }
     while (length > 0) {
         ssize_t count = ::read(pipeFd, scratch, std::min(length, scratchSize));
