@@ -239,8 +239,8 @@ int ExecucaoSemJanela::BaixarTudo(const OpcoesModoTexto& opcoes, bool terminal)
     for (std::size_t f = 1; f <= Sessao.Formularios.Count(); ++f) {
         const catalogue::TEstruturaForm form = *Sessao.Formularios.Slot(f);
         const std::vector<std::string> instalacoes = NomesDasInstalacoes(form);
+        const std::string produto = ParaUtf8(form.Nome);
         for (std::size_t i = 0; i < instalacoes.size(); ++i) {
-            const std::string produto = ParaUtf8(form.Nome);
             Saida << "== " << produto << " / " << instalacoes[i] << "\n";
             Saida.flush();
             const std::optional<std::filesystem::path> pasta =

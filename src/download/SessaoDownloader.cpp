@@ -311,7 +311,7 @@ int TSessaoDownloader::LimiteDoLogOn() const
 
 void TSessaoDownloader::VigiaLogOn()
 {
-    if (!VigiandoLogOn || !PedidoEmCurso)
+    if (!PedidoEmCurso)
         return;
     const std::int64_t restante =
         UltimaAtividadeMs + std::int64_t{LimiteDoLogOn()} * 1000 - AgoraMs();
@@ -327,7 +327,7 @@ void TSessaoDownloader::VigiaLogOn()
 int TSessaoDownloader::LimiteDaEspera() const
 {
     // The log-on watch ends a silent log-on; the wait only stands behind it.
-    if (VigiandoLogOn)
+    if (Vigia->Running())
         return LimiteDoLogOn() + kFolgaDaParadaSegundos;
     // While a data connection is up, the transfer belongs to the client's stall limit, which
     // ends it as a failure the run may try again; the wait only stands behind it. Command
@@ -492,14 +492,9 @@ TSessaoDownloader::Entrada TSessaoDownloader::EntraUmaVez()
         return Entrada::Interrompida;
     // Watches the log-on until this try ends, however it ends.
     struct Vigiado {
-        TSessaoDownloader& Sessao;
-        ~Vigiado()
-        {
-            Sessao.VigiandoLogOn = false;
-            Sessao.Vigia->Stop();
-        }
-    } vigiado{*this};
-    VigiandoLogOn = true;
+        TFtpTimer& Vigia;
+        ~Vigiado() { Vigia.Stop(); }
+    } vigiado{*Vigia};
     UltimaAtividadeMs = AgoraMs();
     Vigia->Start(std::chrono::seconds(LimiteDoLogOn()));
     ConexaoAberta = true;

@@ -205,7 +205,6 @@ private:
     std::unique_ptr<TFtpClient> Ftp;
     // Runs while a log-on runs (VigiaLogOn).
     std::unique_ptr<TFtpTimer> Vigia;
-    bool VigiandoLogOn = false;
     bool LogOnSemResposta = false;  // the watch gave the log-on up
     // The session's host, user and password before they go into the client.
     TServidorFtp Servidor;

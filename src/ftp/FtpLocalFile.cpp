@@ -84,35 +84,23 @@ long TFtpLocalFile::Read(char* data, std::size_t length) {
 }
 
 bool TFtpLocalFile::TakesFromPipe() {
-    if (takesFromPipe_ == PipeFit::Unknown) {
+    if (!takesFromPipe_) {
         struct stat info {};
         const int flags = ::fcntl(fd_, F_GETFL);
-        const bool fits = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 &&
-                          (flags & O_APPEND) == 0;
-        takesFromPipe_ = fits ? PipeFit::Yes : PipeFit::No;
+        takesFromPipe_ = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 &&
+                         (flags & O_APPEND) == 0;
     }
-    return takesFromPipe_ == PipeFit::Yes;
+    return *takesFromPipe_;
 }
 
-bool TFtpLocalFile::WriteFromPipe(int pipeFd, std::size_t length, char* scratch,
-                                  std::size_t scratchSize) {
-    while (length > 0 && takesFromPipe_ == PipeFit::Yes) {
+bool TFtpLocalFile::WriteFromPipe(int pipeFd, std::size_t length) {
+    while (length > 0) {
         ssize_t moved = ::splice(pipeFd, nullptr, fd_, nullptr, std::min(length, kPipeWriteStep),
                                  SPLICE_F_MOVE);
         if (moved > 0)
             length -= static_cast<std::size_t>(moved);
-        else if (moved < 0 && errno == EINVAL)
-            takesFromPipe_ = PipeFit::No;
         else if (moved == 0 || errno != EINTR)
             return false;
-    }
-    while (length > 0) {
-        ssize_t count = ::read(pipeFd, scratch, std::min(length, scratchSize));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0 || !Write(scratch, static_cast<std::size_t>(count)))
-            return false;
-        length -= static_cast<std::size_t>(count);
     }
     return true;
 }
@@ -122,7 +110,7 @@ void TFtpLocalFile::Close() {
         ::close(fd_);
     fd_ = -1;
     owned_ = false;
-    takesFromPipe_ = PipeFit::Unknown;
+    takesFromPipe_.reset();
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class TFtpLocalFile {
@@ -30,10 +31,9 @@ public:
     // Whether the file can take bytes straight from a pipe: a regular file not in append mode
     // (the kernel splices into no other). Asked once per opening.
     bool TakesFromPipe();
-    // Writes the `length` bytes waiting in the pipe `pipeFd`; false on failure, with bytes
-    // perhaps left in the pipe. A file that refuses the pipe after all has them copied through
-    // `scratch`, and is not offered the pipe again.
-    bool WriteFromPipe(int pipeFd, std::size_t length, char* scratch, std::size_t scratchSize);
+    // Writes the `length` bytes waiting in the pipe `pipeFd` (only when TakesFromPipe); false on
+    // failure, with bytes perhaps left in the pipe.
+    bool WriteFromPipe(int pipeFd, std::size_t length);
     // Reads up to `length` bytes: the count, 0 at the end, -1 on failure.
     long Read(char* data, std::size_t length);
     void Close();
@@ -46,8 +46,7 @@ private:
 
     int fd_ = -1;
     bool owned_ = false;
-    enum class PipeFit { Unknown, Yes, No };
-    PipeFit takesFromPipe_ = PipeFit::Unknown;
+    std::optional<bool> takesFromPipe_;  // TakesFromPipe's answer for this opening
 };
 
 // The kernel pipe through which a retrieval moves its bytes from the data socket into the local

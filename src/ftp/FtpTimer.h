@@ -19,6 +19,8 @@ public:
     // (Re)starts the timer; it fires once, `delay` from now (at least a millisecond).
     void Start(std::chrono::milliseconds delay);
     void Stop();
+    // Started and neither stopped nor expired.
+    bool Running() const { return running_; }
 
 private:
     void Expired();

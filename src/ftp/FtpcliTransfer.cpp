@@ -496,8 +496,7 @@ void TCustomFtpCli::ReceiveThroughPipe() {
     if (!DataReceived(count))
         return;
     transferredBytes_ += count;
-    if (!localFile_.WriteFromPipe(receivePipe_.ReadEnd(), static_cast<std::size_t>(count),
-                                  receiveBuffer_.get(), kReceiveBlockSize)) {
+    if (!localFile_.WriteFromPipe(receivePipe_.ReadEnd(), static_cast<std::size_t>(count))) {
         // What is left in the pipe belongs to no file.
         receivePipe_.Drop();
         LocalWriteFailed();

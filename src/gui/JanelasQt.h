@@ -1,7 +1,7 @@
 // The download run's windows in the desktop program: the download-folder dialog, one progress
 // dialog per file once the run has lasted a moment (application-modal while the run waits in the
-// event loop) and the closing question as a message box. Owns the dialogs it shows; the session must outlive it. GUI thread
-// only.
+// event loop) and the closing question as a message box. Owns the dialogs it shows; the session
+// must outlive it. GUI thread only.
 #pragma once
 
 #include <chrono>

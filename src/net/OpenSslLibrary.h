@@ -15,7 +15,7 @@
     X(BIO_ctrl) X(BIO_ctrl_pending) X(BIO_free) X(BIO_new) X(BIO_s_mem) X(BIO_write) X(ERR_clear_error)          \
     X(ERR_error_string_n) X(ERR_peek_last_error) X(SSL_CIPHER_get_name) X(SSL_CTX_ctrl) X(SSL_CTX_free)          \
     X(SSL_CTX_load_verify_locations) X(SSL_CTX_new) X(SSL_CTX_sess_set_new_cb) X(SSL_CTX_set_default_verify_paths) \
-    X(SSL_CTX_set_verify) X(SSL_CTX_up_ref) X(SSL_SESSION_free) X(SSL_SESSION_is_resumable) X(SSL_ctrl)          \
+    X(SSL_CTX_set_verify) X(SSL_SESSION_free) X(SSL_SESSION_is_resumable) X(SSL_ctrl)          \
     X(SSL_do_handshake) X(SSL_free) X(SSL_get0_param) X(SSL_get1_session) X(SSL_get_current_cipher)             \
     X(SSL_get_error) X(SSL_get_ex_data) X(SSL_get_shutdown) X(SSL_get_verify_result) X(SSL_get_version)         \
     X(SSL_new) X(SSL_pending) X(SSL_read) X(SSL_session_reused) X(SSL_set1_host) X(SSL_set_bio)                 \

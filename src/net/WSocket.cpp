@@ -870,32 +870,30 @@ void TCustomWSocket::NoticeEndOfStream(TSocket fd)
     select_->ReadDone(static_cast<long>(n), n < 0 ? static_cast<unsigned>(sockets::LastError()) : 0, 1);
 }
 
-int TCustomWSocket::RawReceive(void* Buffer, int BufferSize)
+template <class Read>
+int TCustomWSocket::ReadSocket(int BufferSize, Read read)
 {
     if (hSocket_ == INVALID_SOCKET) {
         sockets::SetLastError(platform::WSAENOTSOCK);
         return SOCKET_ERROR;
     }
-    ssize_t n = sockets::Recv(hSocket_, Buffer, BufferSize > 0 ? static_cast<size_t>(BufferSize) : 0, 0);
+    ssize_t n = read(hSocket_, BufferSize > 0 ? static_cast<size_t>(BufferSize) : 0);
     if (select_)
         select_->ReadDone(static_cast<long>(n), n < 0 ? static_cast<unsigned>(sockets::LastError()) : 0,
                           BufferSize);
     return static_cast<int>(n);
 }
 
+int TCustomWSocket::RawReceive(void* Buffer, int BufferSize)
+{
+    return ReadSocket(BufferSize, [Buffer](int fd, size_t length) { return sockets::Recv(fd, Buffer, length, 0); });
+}
+
 int TCustomWSocket::RawReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen)
 {
-    if (hSocket_ == INVALID_SOCKET) {
-        sockets::SetLastError(platform::WSAENOTSOCK);
-        return SOCKET_ERROR;
-    }
-    ssize_t n = sockets::RecvFrom(hSocket_, Buffer, BufferSize > 0 ? static_cast<size_t>(BufferSize) : 0,
-                                  0, From);
     FromLen = sizeof From;
-    if (select_)
-        select_->ReadDone(static_cast<long>(n), n < 0 ? static_cast<unsigned>(sockets::LastError()) : 0,
-                          BufferSize);
-    return static_cast<int>(n);
+    return ReadSocket(BufferSize,
+                      [Buffer, &From](int fd, size_t length) { return sockets::RecvFrom(fd, Buffer, length, 0, From); });
 }
 
 int TCustomWSocket::Receive(void* Buffer, int BufferSize)
@@ -918,17 +916,13 @@ int TCustomWSocket::NoteReceived(int n, int BufferSize)
 int TCustomWSocket::ReceiveToPipe(int PipeFd, int BufferSize)
 {
     ++receivesThisPass_;
-    int n = SOCKET_ERROR;
-    if (!ReceivesStraight())
+    if (!ReceivesStraight()) {
         sockets::SetLastError(platform::WSAEOPNOTSUPP);
-    else if (hSocket_ == INVALID_SOCKET)
-        sockets::SetLastError(platform::WSAENOTSOCK);
-    else {
-        n = static_cast<int>(sockets::RecvToPipe(hSocket_, PipeFd, BufferSize > 0 ? static_cast<size_t>(BufferSize) : 0));
-        if (select_)
-            select_->ReadDone(n, n < 0 ? static_cast<unsigned>(sockets::LastError()) : 0, BufferSize);
+        return NoteReceived(SOCKET_ERROR, BufferSize);
     }
-    return NoteReceived(n, BufferSize);
+    return NoteReceived(ReadSocket(BufferSize,
+                                   [PipeFd](int fd, size_t length) { return sockets::RecvToPipe(fd, PipeFd, length); }),
+                        BufferSize);
 }
 
 std::string TCustomWSocket::ReceiveText()

@@ -300,6 +300,10 @@ private:
     // Keeps the tally of a read's result n (last error, bytes read, whether the socket was
     // drained) and gives n back.
     int NoteReceived(int n, int BufferSize);
+    // One read of the platform socket by read(descriptor, length): refused without a socket;
+    // its result re-arms the read notification or reports the close.
+    template <class Read>
+    int ReadSocket(int BufferSize, Read read);
     // Addr, Port and Proto change only while closed; a new text is resolved again at Connect.
     void SetRemoteText(const char* property, const std::string& value, std::string& text,
                        bool& assigned, bool& resolved);
